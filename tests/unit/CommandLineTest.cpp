@@ -1,0 +1,103 @@
+// The raw command line taken apart: argument string, program token, settings
+// path, and the bounded appends the command line is built with.
+#include "CodePages.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct ArgumentCase {
+    const char* commandLine;
+    bool japanese;
+    const char* argument;
+};
+
+TEST(ArgumentString, FollowsTheLaunchersName)
+{
+    const ArgumentCase cases[] = {
+        {"\"C:\\T\\QuendRun.exe\" a.txt", false, "a.txt"},
+        {"C:\\T\\QuendRun.exe a.txt", false, "a.txt"},
+        {"\"C:\\Program Files\\QuendRun.exe\" a.txt", false, "a.txt"},
+        {"\"C:\\T\\QuendRun.exe\"a.txt", false, "a.txt"},         // glued: nothing to skip
+        {"\"C:\\T\\QuendRun.exe a.txt", false, ""},               // unclosed quote runs to the end
+        {"QuendRun.exe\t\x01\x1f a", false, "a"},                // control bytes skipped
+        {"Qu\xe9nd\x83\\.exe b", false, "b"},                     // bytes above 0x7F are name bytes
+        {" a.txt", false, "a.txt"},                               // empty name
+        {"\t\x02x y", false, "x y"},
+        {"Q.exe \"C:\\My Files\\a.txt\" ", false, "\"C:\\My Files\\a.txt\" "},
+        {"Q.exe", false, ""},
+        {"Q.exe  \t ", false, ""},
+        {"\"\"", false, ""},
+        {"", false, ""},
+        // A lead byte takes the quote behind it along in code page 932 only.
+        {"\"ab\x83\" x\" y", true, "y"},
+        {"\"ab\x83\" x\" y", false, "x\" y"},
+        {"\"ab\x83", true, ""},                                   // the end ends the name
+        {"\"\x83\x5c\\Q.exe\" z", true, "z"},
+    };
+    for (const ArgumentCase& c : cases) {
+        const LeadBytes& lead = c.japanese ? CodePage932() : CodePage1252();
+        EXPECT_STREQ(ArgumentString(c.commandLine, lead), c.argument) << c.commandLine;
+    }
+}
+
+struct TokenCase {
+    const char* commandLine;
+    const char* token;
+    const char* settingsPath; // null: no settings file is read
+};
+
+TEST(ProgramToken, NamesTheSettingsFile)
+{
+    const TokenCase cases[] = {
+        {"C:\\T\\QuendRun.exe a.txt", "C:\\T\\QuendRun.exe", "C:\\T\\QuendRun.ini"},
+        {"\"C:\\T\\QuendRun.exe\" a.txt", "C:\\T\\QuendRun.exe", "C:\\T\\QuendRun.ini"},
+        {"\"C:\\Program Files\\QuendRun.exe\" a.txt", "C:\\Program", "C:\\Progini"},
+        {"\"C:\\T\\QuendRun.exe\"a.txt b", "C:\\T\\QuendRun.exea.txt", "C:\\T\\QuendRun.exea.ini"},
+        {"QuendRun a.txt", "QuendRun", "Quendini"},
+        {"Q\tR.exe a", "Q\tR.exe", "Q\tR.ini"},                   // only a blank ends it
+        {"Qu\x83 x", "Qu\x83", "ini"},                            // no regard to lead bytes
+        {"ab x", "ab", nullptr},
+        {" a.txt", "", nullptr},
+        {"\"\" a", "", nullptr},
+    };
+    for (const TokenCase& c : cases) {
+        char token[kTokenCapacity];
+        const size_t length = ProgramToken(c.commandLine, token, kTokenCapacity);
+        EXPECT_STREQ(token, c.token) << c.commandLine;
+        EXPECT_EQ(length, std::string(c.token).size());
+        EXPECT_EQ(SettingsPath(token, length), c.settingsPath != nullptr) << c.commandLine;
+        if (c.settingsPath != nullptr) {
+            EXPECT_STREQ(token, c.settingsPath);
+        }
+    }
+}
+
+TEST(ProgramToken, IsCutAtItsCapacityAndThenReadsNoSettings)
+{
+    for (size_t length : {kTokenCapacity - 1, kTokenCapacity, 4 * kTokenCapacity}) {
+        const std::string commandLine = std::string(length, 'q') + " a";
+        char token[kTokenCapacity];
+        const size_t got = ProgramToken(commandLine.c_str(), token, kTokenCapacity);
+        EXPECT_EQ(got, length);
+        EXPECT_EQ(std::string(token), std::string(std::min(length, kTokenCapacity - 1), 'q'));
+        EXPECT_EQ(SettingsPath(token, got), length < kTokenCapacity) << length;
+    }
+}
+
+TEST(AppendText, NeverWritesPastItsArea)
+{
+    char area[8];
+    size_t length = AppendText(area, sizeof area, 0, "abc");
+    EXPECT_EQ(length, 3u);
+    length = AppendText(area, sizeof area, length, "defg");
+    EXPECT_EQ(length, 7u);
+    EXPECT_STREQ(area, "abcdefg");
+    EXPECT_EQ(AppendText(area, sizeof area, length, ""), 7u);
+    EXPECT_EQ(AppendText(area, sizeof area, length, "h"), sizeof area);
+    EXPECT_STREQ(area, "abcdefg");
+}
+
+} // namespace
