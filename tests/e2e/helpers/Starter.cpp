@@ -7,6 +7,9 @@
 // milliseconds on the third, and the raw command line as the rest, to its end.
 // The report gets lines "box <caption hex> <text hex>", then "exit <code>" or
 // "timeout".
+//
+//   Starter format <error> <report>
+// writes the system text of an error code, in hex, as the launcher shows it.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -59,10 +62,27 @@ BOOL CALLBACK ReadBox(HWND window, LPARAM context)
     return TRUE;
 }
 
+int FormatError(const char* error, const char* path)
+{
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, static_cast<DWORD>(atoi(error)), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                   reinterpret_cast<char*>(&text), 0, nullptr);
+    FILE* report = fopen(path, "wb");
+    if (report == nullptr)
+        return 2;
+    WriteHex(report, text != nullptr ? text : "");
+    fclose(report);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 4 && strcmp(argv[1], "format") == 0)
+        return FormatError(argv[2], argv[3]);
     if (argc != 3)
         return 2;
     FILE* request = fopen(argv[1], "rb");

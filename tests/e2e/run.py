@@ -1,0 +1,208 @@
+#!/usr/bin/env python3
+"""End-to-end cases: the real QuendRun.exe under Wine.
+
+Each case gets a folder of its own holding the launcher, its settings file and
+copies of the target program. The Windows-side starter starts the launcher with
+the exact command-line bytes of the case, reads and dismisses any message box,
+and reports the exit code; each target copy records how it was started. The
+cases live in cases.py, one table per group.
+"""
+import argparse
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import time
+
+import cases as table
+
+TARGET = table.TARGET
+
+
+def windows_path(path):
+    return b"Z:" + str(path).encode().replace(b"/", b"\\")
+
+
+def decode_hex(field):
+    return b"" if field == "-" else bytes.fromhex(field)
+
+
+class Wine:
+    def __init__(self, args):
+        self.loader = args.wine
+        self.server = str(pathlib.Path(args.wine).with_name("wineserver"))
+        self.helpers = pathlib.Path(args.helpers).resolve()
+        self.launcher = pathlib.Path(args.launcher).resolve()
+        self.work = pathlib.Path(args.work).resolve()
+        self.scale = args.time_scale
+        self.env = dict(os.environ, WINEPREFIX=str(pathlib.Path(args.prefix).resolve()), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env.pop("QUENDRUN_TARGET_SLEEP", None)
+
+    def run(self, argv, cwd, env=None, timeout=60):
+        # Output goes to a file: a pipe would be held open by every process
+        # the launcher starts, and reading it would wait for them all.
+        with open(pathlib.Path(cwd) / "wine.log", "ab") as log:
+            return subprocess.run([self.loader] + argv, cwd=cwd, env=dict(self.env, **(env or {})),
+                                  stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                  timeout=timeout * self.scale)
+
+    def stop(self):
+        subprocess.run([self.server, "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run([self.server, "-w"], env=self.env, stderr=subprocess.DEVNULL)
+
+    def system_text(self, error, env=None):
+        """The system's text for an error code, formatted by the starter."""
+        out = self.work / "format.txt"
+        self.work.mkdir(parents=True, exist_ok=True)
+        self.run([str(self.helpers / "Starter.exe"), "format", str(error), windows_path(out).decode()],
+                 cwd=self.work, env=env)
+        return decode_hex(out.read_text().strip())
+
+
+class Outcome:
+    def __init__(self, report):
+        self.boxes, self.exit, self.timeout = [], None, False
+        for line in report.splitlines():
+            words = line.split()
+            if words[0] == "box":
+                self.boxes.append((decode_hex(words[1]), decode_hex(words[2])))
+            elif words[0] == "exit":
+                self.exit = int(words[1])
+            elif words[0] == "timeout":
+                self.timeout = True
+
+
+def read_record(path):
+    record = {}
+    for line in path.read_text().splitlines():
+        key, value = line.split(" ", 1)
+        record[key] = decode_hex(value) if key in ("commandline", "folder", "probe") else int(value)
+    return record
+
+
+def local(folder, name):
+    """The file of a case's folder that a Windows-style relative name means."""
+    return folder / name.replace("\\", "/")
+
+
+def prepare_folder(wine, case, folder, expand):
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    launcher = local(folder, case.launcher)
+    launcher.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copy(wine.launcher, launcher)
+    for name, content in case.files.items():
+        path = local(folder, name)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        if content is TARGET:
+            shutil.copy(wine.helpers / "Target.exe", path)
+        else:
+            path.write_bytes(content)
+    if case.settings is not None:
+        local(folder, case.settings_name).write_bytes(expand(case.settings))
+    return launcher
+
+
+def run_case(wine, case):
+    """Runs one case; returns the list of what went wrong."""
+    # Folder names without blanks, so that only a case puts blanks in a path.
+    folder = wine.work / case.group / "".join(c if c.isalnum() else "-" for c in case.name)
+    expand = case.expander(windows_path(folder))
+    launcher = prepare_folder(wine, case, folder, expand)
+    request = folder / "request.bin"
+    request.write_bytes(windows_path(launcher) + b"\n%d\n%d\n" % (case.show, 20000 * wine.scale)
+                        + expand(case.command))
+    report = folder / "report.txt"
+    wine.run([str(wine.helpers / "Starter.exe"), windows_path(request).decode(), windows_path(report).decode()],
+             cwd=folder, env=case.env)
+    if not report.exists():
+        return ["the starter wrote no report: see %s" % (folder / "wine.log")]
+    outcome = Outcome(report.read_text())
+    faults = []
+    if outcome.timeout:
+        return ["the launcher did not end in time"]
+    if outcome.exit != case.exit:
+        faults.append("exit code %r, expected %r" % (outcome.exit, case.exit))
+
+    expected_boxes = []
+    if case.box is not None:
+        caption, error = case.box
+        expected_boxes.append((expand(caption), wine.system_text(error, case.env)))
+    if outcome.boxes != expected_boxes:
+        faults.append("boxes %r, expected %r" % (outcome.boxes, expected_boxes))
+
+    # Every target copy that should have started has recorded; no other has.
+    deadline = time.monotonic() + 10 * wine.scale
+    for name in case.started:
+        while not local(folder, name + ".record").exists() and time.monotonic() < deadline:
+            time.sleep(0.05)
+    if not case.started:
+        time.sleep(0.5 * wine.scale)
+    for name, content in case.files.items():
+        path = local(folder, name + ".record")
+        if content is not TARGET:
+            continue
+        if name not in case.started:
+            if path.exists():
+                faults.append("%s was started: %r" % (name, read_record(path)["commandline"]))
+            continue
+        if not path.exists():
+            faults.append("%s was not started" % name)
+            continue
+        record = read_record(path)
+        expected = dict(case.record, commandline=expand(case.started[name]))
+        for key, value in expected.items():
+            if callable(value):
+                value = value(folder, expand)
+            if record.get(key) != value:
+                faults.append("%s %s %r, expected %r" % (name, key, record.get(key), value))
+    if case.check is not None:
+        faults += case.check(folder, outcome)
+    return faults
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--helpers", required=True)
+    parser.add_argument("--wine", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--time-scale", type=int, default=1)
+    parser.add_argument("--group", action="append")
+    parser.add_argument("--prepare", action="store_true", help="create the Wine prefix and stop")
+    args = parser.parse_args()
+    wine = Wine(args)
+
+    if args.prepare:
+        wine.work.mkdir(parents=True, exist_ok=True)
+        result = wine.run(["wineboot", "-i"], cwd=wine.work, timeout=600)
+        wine.stop()
+        return result.returncode
+
+    selected = [case for case in table.CASES if not args.group or case.group in args.group]
+    passed = failed = 0
+    try:
+        for case in selected:
+            try:
+                faults = run_case(wine, case)
+            except subprocess.TimeoutExpired:
+                faults = ["Wine did not end in time"]
+            if faults:
+                failed += 1
+                print("FAIL %s/%s" % (case.group, case.name))
+                for fault in faults:
+                    print("     " + fault)
+            else:
+                passed += 1
+                print("PASS %s/%s" % (case.group, case.name))
+            sys.stdout.flush()
+    finally:
+        wine.stop()
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed or not selected else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
