@@ -16,6 +16,7 @@ QUEND = b"{dir}\\Quend.exe"
 SETTINGS_NAME = "QuendRun.ini"
 
 ERROR_FILE_NOT_FOUND = 2
+ERROR_PATH_NOT_FOUND = 3
 ERROR_BAD_EXE_FORMAT = 193
 ERROR_FILENAME_EXCED_RANGE = 206
 
@@ -40,6 +41,10 @@ class Case:
     env: dict = None
     record: dict = field(default_factory=dict)   # further fields the target must record
     check: object = None                         # check(folder, outcome) -> faults
+    cwd: str = "."                               # the launcher's current folder
+    codepage: str = "cp1252"                     # the ANSI code page paths are written in
+    windows_files: dict = field(default_factory=dict)  # files put in the Windows folder
+    reads: list = None                           # the profile reads made, in order
 
     def expander(self, folder):
         return lambda text: text.replace(b"{dir}", folder)
@@ -77,23 +82,53 @@ def not_waited_for(folder, outcome):
     return ["the target never ended"]
 
 
-START = [
-    Case("start", "no argument", LAUNCHER),
-    Case("start", "only blanks and control bytes", LAUNCHER + b" \t\x01\x1f "),
-    Case("start", "unclosed quote", b'"{dir}\\QuendRun.exe notes'),
-    Case("start", "default table", LAUNCHER + b" notes", started_quend(b",,,,note*"),
-         record={"flags": STARTF_USESHOWWINDOW_FORCEONFEEDBACK, "show": SW_SHOWNORMAL,
-                 "priority": NORMAL_PRIORITY_CLASS}),
-    Case("start", "shown normal though started hidden", LAUNCHER + b" a.txt",
-         started_quend(b",,,,a.txt"), show=0,
-         record={"flags": STARTF_USESHOWWINDOW_FORCEONFEEDBACK, "show": SW_SHOWNORMAL}),
-    Case("start", "unquoted launcher", b"{dir}\\QuendRun.exe a.txt", started_quend(b",,,,a.txt")),
-    Case("start", "quoted argument keeps its quotes", LAUNCHER + b' "C:\\My Files\\a.txt"',
+JAPANESE = {"LC_ALL": "ja_JP.UTF-8"}  # Wine's ANSI code page becomes 932
+
+
+def show_case(show):
+    return Case("start", "shown normal though started with show command %d" % show, LAUNCHER + b" a.txt",
+                started_quend(b",,,,a.txt"), show=show,
+                record={"flags": STARTF_USESHOWWINDOW_FORCEONFEEDBACK, "show": SW_SHOWNORMAL})
+
+
+ARGUMENT = [
+    Case("argument", "no argument", LAUNCHER),
+    Case("argument", "only blanks and control bytes", LAUNCHER + b" \t\x01\x1f "),
+    Case("argument", "unclosed quote", b'"{dir}\\QuendRun.exe notes'),
+    Case("argument", "unquoted launcher", b"{dir}\\QuendRun.exe a.txt", started_quend(b",,,,a.txt")),
+    Case("argument", "control bytes skipped before it", LAUNCHER + b"\t\x01\x1f notes",
+         started_quend(b",,,,note*")),
+    Case("argument", "quoted argument keeps its quotes", LAUNCHER + b' "C:\\My Files\\a.txt"',
          started_quend(b',,,,"C:\\My Files\\a.txt"')),
-    Case("start", "trailing blank reaches the program", LAUNCHER + b" notes ",
+    Case("argument", "inner blanks and quotes kept", LAUNCHER + b' a  "b c" d',
+         started_quend(b',,,,a  "b c" d')),
+    Case("argument", "trailing blank reaches the program", LAUNCHER + b" notes ",
          started_quend(b",,,,notes ")),
-    Case("start", "launcher does not wait", LAUNCHER + b" a.txt", started_quend(b",,,,a.txt"),
-         env={"QUENDRUN_TARGET_SLEEP": "2000"}, check=not_waited_for),
+    # A tab ends the launcher's name, but only a blank ends the program token.
+    Case("argument", "tab after an unquoted name", b"{dir}\\QuendRun.exe\tnotes", started_quend(b",,,,note*"),
+         settings=ini(executable(b"Options=wrong"))),
+    Case("argument", "bytes above 0x7F in an unquoted name", b"{dir}\\Qu\xe9nd.exe notes",
+         started_quend(b"/hi:note*"), launcher="Qu\xe9nd.exe", settings_name="Qu\xe9nd.ini",
+         settings=ini(executable(b"Options=/hi:"))),
+]
+
+TOKEN = [
+    Case("token", "full path reads the file beside it", LAUNCHER + b" notes", started_quend(b"/o:note*"),
+         settings=ini(executable(b"Options=/o:"))),
+    Case("token", "quoted path with a blank reads the cut name", b'"{dir}\\Program Files\\QuendRun.exe" notes',
+         {"Program Files\\Quend.exe": b"{dir}\\Program Files\\Quend.exe /cut:note*"},
+         launcher="Program Files\\QuendRun.exe", settings_name="Progini",
+         settings=ini(executable(b"Options=/cut:")), files={"Program Files\\Quend.exe": TARGET}),
+    Case("token", "file named after the whole path is not read", b'"{dir}\\Program Files\\QuendRun.exe" notes',
+         {"Program Files\\Quend.exe": b"{dir}\\Program Files\\Quend.exe ,,,,note*"},
+         launcher="Program Files\\QuendRun.exe", settings=ini(executable(b"Options=wrong")),
+         settings_name="Program Files\\QuendRun.ini", files={"Program Files\\Quend.exe": TARGET}),
+    Case("token", "bare name is looked up in the Windows folder", b"QuendRun notes",
+         started_quend(b"/bare:note*"), windows_files={"Quendini": ini(executable(b"Options=/bare:"))}),
+    Case("token", "glued quoted path reads the glued name", LAUNCHER + b"a.txt", started_quend(b"/glued:a.txt"),
+         settings_name="QuendRun.exea.ini", settings=ini(executable(b"Options=/glued:"))),
+    Case("token", "empty token reads no settings", b" notes", started_quend(b",,,,note*"),
+         settings=ini(executable(b"Options=wrong"))),
 ]
 
 SETTINGS = [
@@ -102,29 +137,94 @@ SETTINGS = [
          settings=ini(executable(b"FileName={dir}\\Tools\\Viewer.exe", b"Options=/view:"),
                       wild_card(b".txt=.log", b"t=T")),
          files={"Quend.exe": TARGET, "Tools\\Viewer.exe": TARGET}),
-    Case("settings", "empty options", LAUNCHER + b" notes", started_quend(b"note*"),
-         settings=ini(executable(b"Options="))),
+    Case("settings", "no Wild Card section keeps the default", LAUNCHER + b" notes", started_quend(b"/o:note*"),
+         settings=ini(executable(b"Options=/o:"))),
     Case("settings", "section without keys keeps the default", LAUNCHER + b" notes",
          started_quend(b",,,,note*"), settings=ini(wild_card())),
-    Case("settings", "file named after a cut token is not read", b'"{dir}\\Program Files\\QuendRun.exe" notes',
-         {"Program Files\\Quend.exe": b"{dir}\\Program Files\\Quend.exe ,,,,note*"},
-         launcher="Program Files\\QuendRun.exe", settings=ini(executable(b"Options=wrong")),
-         settings_name="Program Files\\QuendRun.ini", files={"Program Files\\Quend.exe": TARGET}),
+    Case("settings", "empty options", LAUNCHER + b" notes", started_quend(b"note*"),
+         settings=ini(executable(b"Options="))),
+    # The profile reader drops the blanks and the quotes around a value.
+    Case("settings", "quoted value with blanks", LAUNCHER + b" notes", started_quend(b"/a b note*"),
+         settings=ini(executable(b'Options=  "/a b "  '))),
+    Case("settings", "quotes inside a value", LAUNCHER + b" notes", started_quend(b'/t:"x y"note*'),
+         settings=ini(executable(b'Options=/t:"x y" '))),
+    Case("settings", "program path with blanks", LAUNCHER + b" a.txt",
+         {"My Tools\\Quend.exe": b"{dir}\\My Tools\\Quend.exe ,,,,a.txt"},
+         settings=ini(executable(b"FileName={dir}\\My Tools\\Quend.exe")),
+         files={"My Tools\\Quend.exe": TARGET}),
 ]
 
 MAPPING = [
     Case("mapping", "first listed match wins", LAUNCHER + b" a.txt", started_quend(b",,,,a.txx"),
          settings=ini(wild_card(b"t=x", b".txt=y"))),
+    Case("mapping", "a later name matches", LAUNCHER + b" a.txt", started_quend(b",,,,a.log"),
+         settings=ini(wild_card(b".doc=d", b".txt=.log"))),
     Case("mapping", "matched empty value ends the scan", LAUNCHER + b" a.txt", started_quend(b",,,,a.txt"),
          settings=ini(wild_card(b".txt=", b"t=x"))),
     Case("mapping", "name as long as the argument", LAUNCHER + b" s", started_quend(b",,,,s")),
+    Case("mapping", "longer value", LAUNCHER + b" a.md", started_quend(b",,,,a.markdown"),
+         settings=ini(wild_card(b".md=.markdown"))),
+    Case("mapping", "shorter value", LAUNCHER + b" i.html", started_quend(b",,,,i.h"),
+         settings=ini(wild_card(b".html=.h"))),
+    Case("mapping", "argument ending in a double quote", LAUNCHER + b' "my notes"',
+         started_quend(b',,,,"my notes*"'), settings=ini(wild_card(b's=*', b'"=*"'))),
     Case("mapping", "case matters", LAUNCHER + b" A.TXT", started_quend(b",,,,A.TXT"),
          settings=ini(wild_card(b".txt=.log"))),
+    Case("mapping", "asterisk is a plain byte", LAUNCHER + b" a*", started_quend(b",,,,ax"),
+         settings=ini(wild_card(b"*=x"))),
+    Case("mapping", "question mark is a plain byte", LAUNCHER + b" ab", started_quend(b",,,,ab"),
+         settings=ini(wild_card(b"?=x"))),
     # 36 names take 252 bytes of the 260-byte key list; the reader cuts the
     # next one to "tail-l" to close the list with two NULs.
     Case("mapping", "cut name without a key of its own", LAUNCHER + b" x.tail-l",
          started_quend(b",,,,x.*"),
          settings=ini(wild_card(*[b"name%02d=no" % n for n in range(36)], b"tail-long-name=no"))),
+    Case("mapping", "names past the key list are not tried", LAUNCHER + b" x.zz", started_quend(b",,,,x.zz"),
+         settings=ini(wild_card(*[b"name%02d=no" % n for n in range(37)], b"zz=no"))),
+]
+
+JAPANESE_CASES = [
+    Case("cp932", "Japanese name and ending", LAUNCHER + " 月報資料".encode("cp932"),
+         started_quend(b",,,," + "月報書類".encode("cp932")),
+         settings=ini(wild_card("資料=書類".encode("cp932"))), env=JAPANESE, codepage="cp932"),
+    Case("cp932", "final s after a double-byte character", LAUNCHER + " ピs".encode("cp932"),
+         started_quend(b",,,," + "ピ*".encode("cp932")), env=JAPANESE, codepage="cp932"),
+    # The second bytes of these characters are "s" and the backslash.
+    Case("cp932", "character ending in the byte of s stays whole", LAUNCHER + " aピ".encode("cp932"),
+         started_quend(b",,,,a" + "ピ".encode("cp932")), env=JAPANESE, codepage="cp932"),
+    Case("cp932", "character ending in a backslash byte stays whole", LAUNCHER + " a表".encode("cp932"),
+         started_quend(b",,,,a" + "表".encode("cp932")), settings=ini(wild_card(b"\\=/")),
+         env=JAPANESE, codepage="cp932"),
+    Case("cp932", "same bytes in code page 1252 end in s", LAUNCHER + b" a\x83s",
+         started_quend(b",,,,a\x83*")),
+    Case("cp932", "same bytes in code page 1252 end in a backslash", LAUNCHER + b" a\x95\\",
+         started_quend(b",,,,a\x95/"), settings=ini(wild_card(b"\\=/"))),
+]
+
+START = [show_case(show) for show in (0, 2, 3, 7)] + [
+    Case("start", "default table", LAUNCHER + b" notes", started_quend(b",,,,note*"),
+         record={"flags": STARTF_USESHOWWINDOW_FORCEONFEEDBACK, "show": SW_SHOWNORMAL,
+                 "priority": NORMAL_PRIORITY_CLASS}),
+    Case("start", "launcher's folder and environment", LAUNCHER + b" a.txt", started_quend(b",,,,a.txt"),
+         cwd="work", env={"QUENDRUN_PROBE": "probe value"},
+         record={"folder": b"{dir}\\work", "probe": b"probe value"}),
+    Case("start", "launcher does not wait", LAUNCHER + b" a.txt", started_quend(b",,,,a.txt"),
+         env={"QUENDRUN_TARGET_SLEEP": "2000"}, check=not_waited_for),
+]
+
+HAS_SETTINGS = ini(executable(b"Options=,,,,"))
+FILENAME, OPTIONS, KEY_LIST = ("Executable", "FileName"), ("Executable", "Options"), ("Wild Card", None)
+
+READS = [
+    Case("reads", "in order, with the matched value", LAUNCHER + b" notes", started_quend(b",,,,note*"),
+         settings=HAS_SETTINGS, reads=[FILENAME, OPTIONS, KEY_LIST, ("Wild Card", "s")]),
+    Case("reads", "no value without a match", LAUNCHER + b" a.txt", started_quend(b",,,,a.txt"),
+         settings=HAS_SETTINGS, reads=[FILENAME, OPTIONS, KEY_LIST]),
+    Case("reads", "one value when the first match is empty", LAUNCHER + b" a.txt", started_quend(b",,,,a.txt"),
+         settings=ini(wild_card(b".txt=", b"t=x")), reads=[FILENAME, OPTIONS, KEY_LIST, ("Wild Card", ".txt")]),
+    Case("reads", "none without an argument", LAUNCHER, settings=HAS_SETTINGS, reads=[]),
+    Case("reads", "none with only blanks and control bytes", LAUNCHER + b" \t\x02 ",
+         settings=HAS_SETTINGS, reads=[]),
 ]
 
 FAILURE = [
@@ -134,6 +234,13 @@ FAILURE = [
          settings=ini(executable(b"FileName={dir}\\bad.exe")),
          files={"Quend.exe": TARGET, "bad.exe": b"not a program\r\n"},
          box=(b"{dir}\\bad.exe ,,,,a.txt", ERROR_BAD_EXE_FORMAT)),
+    # Wine's lookup of an empty name succeeds with an empty path, which then
+    # can't be started.
+    Case("failure", "empty program name", LAUNCHER + b" notes", exit=-1,
+         settings=ini(executable(b"FileName=")), box=(b" ,,,,note*", ERROR_PATH_NOT_FOUND)),
+    Case("failure", "program not found in code page 932", LAUNCHER + b" a.txt", exit=-1,
+         settings=ini(executable(b"FileName=" + "無い.exe".encode("cp932"))), env=JAPANESE, codepage="cp932",
+         box=("無い.exe".encode("cp932"), ERROR_FILE_NOT_FOUND)),
 ]
 
 LONG = b"a" * 1018 + b".txt"  # 1022 bytes
@@ -156,4 +263,4 @@ MENDS = [
          settings=ini(executable(b"Options=wrong"))),
 ]
 
-CASES = START + SETTINGS + MAPPING + FAILURE + MENDS
+CASES = ARGUMENT + TOKEN + SETTINGS + MAPPING + JAPANESE_CASES + START + READS + FAILURE + MENDS

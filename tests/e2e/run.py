@@ -10,6 +10,7 @@ cases live in cases.py, one table per group.
 import argparse
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -20,8 +21,9 @@ import cases as table
 TARGET = table.TARGET
 
 
-def windows_path(path):
-    return b"Z:" + str(path).encode().replace(b"/", b"\\")
+def windows_path(path, codepage="cp1252"):
+    """How Windows under Wine names a path of this machine, in ANSI bytes."""
+    return b"Z:" + str(path).replace("/", "\\").encode(codepage)
 
 
 def decode_hex(field):
@@ -35,6 +37,7 @@ class Wine:
         self.helpers = pathlib.Path(args.helpers).resolve()
         self.launcher = pathlib.Path(args.launcher).resolve()
         self.work = pathlib.Path(args.work).resolve()
+        self.windows_folder = pathlib.Path(args.prefix).resolve() / "drive_c" / "windows"
         self.scale = args.time_scale
         self.env = dict(os.environ, WINEPREFIX=str(pathlib.Path(args.prefix).resolve()), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.env.pop("QUENDRUN_TARGET_SLEEP", None)
@@ -62,11 +65,12 @@ class Wine:
 
 class Outcome:
     def __init__(self, report):
-        self.boxes, self.exit, self.timeout = [], None, False
+        self.boxes, self.alive, self.exit, self.timeout = [], [], None, False
         for line in report.splitlines():
             words = line.split()
             if words[0] == "box":
                 self.boxes.append((decode_hex(words[1]), decode_hex(words[2])))
+                self.alive.append(words[3] == "1")
             elif words[0] == "exit":
                 self.exit = int(words[1])
             elif words[0] == "timeout":
@@ -84,6 +88,19 @@ def read_record(path):
 def local(folder, name):
     """The file of a case's folder that a Windows-style relative name means."""
     return folder / name.replace("\\", "/")
+
+
+def profile_reads(log):
+    """(section, key) of every read of a settings file in a Wine +profile
+    trace; key None for a key list. The shell's own reads of win.ini, made
+    while it looks a program up, are left out."""
+    reads = []
+    for line in log.decode("utf-8", "replace").splitlines():
+        match = re.search(r'trace:profile:GetPrivateProfileStringW L"([^"]*)",(\(null\)|L"([^"]*)"),.*,L"([^"]*)"$',
+                          line)
+        if match and match.group(4).lower() != "win.ini":
+            reads.append((match.group(1), match.group(3)))
+    return reads
 
 
 def prepare_folder(wine, case, folder, expand):
@@ -108,16 +125,27 @@ def run_case(wine, case):
     """Runs one case; returns the list of what went wrong."""
     # Folder names without blanks, so that only a case puts blanks in a path.
     folder = wine.work / case.group / "".join(c if c.isalnum() else "-" for c in case.name)
-    expand = case.expander(windows_path(folder))
+    expand = case.expander(windows_path(folder, case.codepage))
     launcher = prepare_folder(wine, case, folder, expand)
     request = folder / "request.bin"
-    request.write_bytes(windows_path(launcher) + b"\n%d\n%d\n" % (case.show, 20000 * wine.scale)
+    request.write_bytes(windows_path(launcher, case.codepage) + b"\n%d\n%d\n" % (case.show, 20000 * wine.scale)
                         + expand(case.command))
     report = folder / "report.txt"
-    wine.run([str(wine.helpers / "Starter.exe"), windows_path(request).decode(), windows_path(report).decode()],
-             cwd=folder, env=case.env)
+    current = local(folder, case.cwd)
+    current.mkdir(parents=True, exist_ok=True)
+    env = dict(case.env or {})
+    if case.reads is not None:
+        env["WINEDEBUG"] = "+profile"
+    for name, content in case.windows_files.items():
+        (wine.windows_folder / name).write_bytes(expand(content))
+    try:
+        wine.run([str(wine.helpers / "Starter.exe"), windows_path(request).decode(), windows_path(report).decode()],
+                 cwd=current, env=env)
+    finally:
+        for name in case.windows_files:
+            (wine.windows_folder / name).unlink()
     if not report.exists():
-        return ["the starter wrote no report: see %s" % (folder / "wine.log")]
+        return ["the starter wrote no report: see %s" % (current / "wine.log")]
     outcome = Outcome(report.read_text())
     faults = []
     if outcome.timeout:
@@ -131,6 +159,12 @@ def run_case(wine, case):
         expected_boxes.append((expand(caption), wine.system_text(error, case.env)))
     if outcome.boxes != expected_boxes:
         faults.append("boxes %r, expected %r" % (outcome.boxes, expected_boxes))
+    if not all(outcome.alive):
+        faults.append("the launcher ended with its box still up")
+    if case.reads is not None:
+        reads = profile_reads((current / "wine.log").read_bytes())
+        if reads != case.reads:
+            faults.append("profile reads %r, expected %r" % (reads, case.reads))
 
     # Every target copy that should have started has recorded; no other has.
     deadline = time.monotonic() + 10 * wine.scale
@@ -153,8 +187,8 @@ def run_case(wine, case):
         record = read_record(path)
         expected = dict(case.record, commandline=expand(case.started[name]))
         for key, value in expected.items():
-            if callable(value):
-                value = value(folder, expand)
+            if isinstance(value, bytes):
+                value = expand(value)
             if record.get(key) != value:
                 faults.append("%s %s %r, expected %r" % (name, key, record.get(key), value))
     if case.check is not None:

@@ -5,8 +5,9 @@
 // The request file holds the program path on its first line, the show command
 // for its start-up record on the second (-1 for none), the time limit in
 // milliseconds on the third, and the raw command line as the rest, to its end.
-// The report gets lines "box <caption hex> <text hex>", then "exit <code>" or
-// "timeout".
+// The report gets lines "box <caption hex> <text hex> <alive>", where alive is
+// 1 when the program was still running with its box up, then "exit <code>" or
+// "timeout". The first box is also saved as a picture, "<report>.bmp".
 //
 //   Starter format <error> <report>
 // writes the system text of an error code, in hex, as the launcher shows it.
@@ -26,9 +27,54 @@ void WriteHex(FILE* report, const char* text)
         fprintf(report, "%02x", static_cast<unsigned char>(*text));
 }
 
+// Saves what a window shows as a 24-bit BMP file.
+void SaveWindowImage(HWND window, const char* path)
+{
+    RECT frame;
+    GetWindowRect(window, &frame);
+    const LONG width = frame.right - frame.left, height = frame.bottom - frame.top;
+    HDC screen = GetWindowDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    const DWORD rowSize = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    const DWORD pixelSize = rowSize * static_cast<DWORD>(height);
+    static BYTE pixels[16 << 20];
+    if (pixelSize <= sizeof pixels &&
+        GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels,
+                  reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) != 0) {
+        BITMAPFILEHEADER header = {};
+        header.bfType = 0x4D42;
+        header.bfOffBits = sizeof header + sizeof info;
+        header.bfSize = header.bfOffBits + pixelSize;
+        FILE* file = fopen(path, "wb");
+        if (file != nullptr) {
+            fwrite(&header, sizeof header, 1, file);
+            fwrite(&info, sizeof info, 1, file);
+            fwrite(pixels, 1, pixelSize, file);
+            fclose(file);
+        }
+    }
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+}
+
 struct Watch {
+    HANDLE process;
     DWORD processId;
     FILE* report;
+    const char* imagePath;
     HWND seen[16];
     int seenCount;
 };
@@ -52,10 +98,16 @@ BOOL CALLBACK ReadBox(HWND window, LPARAM context)
         caption[0] = text[0] = '\0';
         GetWindowTextA(window, caption, sizeof caption);
         GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+        // Give the box time to be drawn, and the program time to end if it
+        // did not wait for the box.
+        Sleep(300);
+        if (watch.seenCount == 1)
+            SaveWindowImage(window, watch.imagePath);
+        const bool alive = WaitForSingleObject(watch.process, 0) == WAIT_TIMEOUT;
         fputs("box", watch.report);
         WriteHex(watch.report, caption);
         WriteHex(watch.report, text);
-        fputc('\n', watch.report);
+        fprintf(watch.report, " %d\n", alive ? 1 : 0);
         fflush(watch.report);
     }
     PostMessageA(window, WM_COMMAND, IDOK, 0);
@@ -113,7 +165,9 @@ int main(int argc, char** argv)
                         &startup, &process))
         return 3;
 
-    Watch watch = {process.dwProcessId, fopen(argv[2], "wb"), {}, 0};
+    static char imagePath[MAX_PATH + 8];
+    snprintf(imagePath, sizeof imagePath, "%s.bmp", argv[2]);
+    Watch watch = {process.hProcess, process.dwProcessId, fopen(argv[2], "wb"), imagePath, {}, 0};
     if (watch.report == nullptr)
         return 2;
     const DWORD deadline = GetTickCount() + static_cast<DWORD>(atoi(limit));
