@@ -13,8 +13,8 @@ unsigned ReadSetting(const char* section, const char* key, const char* fallback,
     memset(value, 0, kValueCapacity);
     unsigned count;
     if (settingsPath != nullptr)
-        count = GetPrivateProfileStringA(section, key, fallback, value, kValueCapacity,
-                                         settingsPath);
+        count =
+            GetPrivateProfileStringA(section, key, fallback, value, kValueCapacity, settingsPath);
     else
         count = static_cast<unsigned>(AppendText(value, kValueCapacity, 0, fallback));
 

@@ -27,8 +27,9 @@ void ShowLastError(const char* caption)
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    // The runtime's own argument string treats bytes above 0x7F and lead bytes
-    // otherwise, so the argument is taken from the raw command line here.
+    // The runtime's start-up ends an unquoted name at the first byte above 0x7F
+    // and knows no lead bytes, so the argument is taken from the raw command
+    // line here, by the code page's rules.
     const char* commandLine = GetCommandLineA();
     LeadBytes leadBytes = {};
     CPINFO codePage;
@@ -48,6 +49,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (*argument == '\0')
         return 0;
 
+    // Defaults stand in for whatever the settings file does not say.
     char programName[kValueCapacity];
     char options[kValueCapacity];
     char keyList[kValueCapacity];
