@@ -1,0 +1,336 @@
+"""The launch benchmark: what starting a program through QuendRun costs.
+
+Under 64-bit Wine, a Windows-side driver (BenchDriver.cpp) starts the bench
+target in five ways, alternated in rounds after a warm-up round (the orders of
+the rounds a balanced Latin square), and times each launch from CreateProcessA
+until the target says it has started:
+
+  direct        the target itself, the floor for one process
+  bare null     a launcher that only starts the target, the floor for any launcher
+  shell null    the same after FindExecutableA, the floor for one that asks the shell
+  QuendRun, 3   QuendRun with a settings file of 3 "Wild Card" keys
+  QuendRun, 50  QuendRun with 50 keys, the argument matching the last one
+
+Every row hands the target the same command-line tail, which the target checks.
+Writes results.md (medians, 95th percentiles, ratios, footprint), launch.svg
+(the distributions) and samples.txt (every launch) into the results folder.
+Run through bench/run, which installs and builds what it needs first.
+"""
+import argparse
+import os
+import pathlib
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+BUILD = ROOT / "build" / "bench"
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+# What QuendRun reads: the target by its full path, short options, and an
+# argument whose ending only the table's last key matches.
+OPTIONS = "/q:"
+ARGUMENT = "run.x50"
+TAIL = "/q:run.y50"   # what every row must give the target behind its path
+KEY_LIST_ROOM = 258   # the key-list read's 260 bytes less the closing NULs
+
+DIRECT, BARE, SHELL, Q3, Q50 = "direct", "bare-null", "shell-null", "quendrun-3", "quendrun-50"
+LABELS = {
+    DIRECT: "target started directly",
+    BARE: "bare null launcher",
+    SHELL: "shell null launcher (FindExecutableA)",
+    Q3: "QuendRun, 3 keys",
+    Q50: "QuendRun, 50 keys, match on the last",
+}
+ORDER = [DIRECT, BARE, SHELL, Q3, Q50]
+# The most that QuendRun may cost over the shell null launcher, in the median.
+TARGETS = {Q3: 1.03, Q50: 1.05}
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wild_card_keys(count):
+    """The last `count` of the names .x01 to .x50, each with its .y value."""
+    return [(".x%02d" % n, ".y%02d" % n) for n in range(51 - count, 51)]
+
+
+def settings_text(target, count):
+    lines = ["[Executable]", "FileName=" + target, "Options=" + OPTIONS, "", "[Wild Card]"]
+    lines += ["%s=%s" % key for key in wild_card_keys(count)]
+    return ("\r\n".join(lines) + "\r\n").encode("ascii")
+
+
+def mapped(argument, keys):
+    """The argument after the first key that ends it, as the launcher maps it."""
+    for name, value in keys:
+        if len(name) < len(argument) and argument.endswith(name):
+            return argument[:-len(name)] + value
+    return argument
+
+
+def percentile(values, fraction):
+    """Linear interpolation between the closest ranks."""
+    ordered = sorted(values)
+    at = (len(ordered) - 1) * fraction
+    low = int(at)
+    high = min(low + 1, len(ordered) - 1)
+    return ordered[low] + (ordered[high] - ordered[low]) * (at - low)
+
+
+def summarize(samples):
+    """samples: {case: {round: ms}} -> {case: (median, p95)} and the ratios
+    {(case, reference): ratio of medians} of the QuendRun rows."""
+    figures = {case: (statistics.median(times.values()), percentile(list(times.values()), 0.95))
+               for case, times in samples.items()}
+    ratios = {}
+    for case in (Q3, Q50):
+        for reference in (SHELL, BARE, DIRECT):
+            ratios[case, reference] = figures[case][0] / figures[reference][0]
+    return figures, ratios
+
+
+def paired_ratio(samples, case, reference):
+    """The median of the round-by-round ratios: drift within a run cancels."""
+    rounds = samples[case].keys() & samples[reference].keys()
+    return statistics.median(samples[case][r] / samples[reference][r] for r in rounds)
+
+
+def ratio_interval(samples, case, reference, draws=2000, seed=6):
+    """A 95% interval of the ratio of medians, by resampling whole rounds, so
+    that a launch keeps its partners from the same round."""
+    rounds = sorted(samples[case].keys() & samples[reference].keys())
+    pick = random.Random(seed)
+    ratios = []
+    for _ in range(draws):
+        chosen = [pick.choice(rounds) for _ in rounds]
+        ratios.append(statistics.median(samples[case][r] for r in chosen) /
+                      statistics.median(samples[reference][r] for r in chosen))
+    return percentile(ratios, 0.025), percentile(ratios, 0.975)
+
+
+def read_samples(path):
+    """The driver's samples file -> ({case: {round: ms}}, launches made again)."""
+    samples, retried = {}, 0
+    for line in path.read_text().split("\n"):
+        if line.startswith("# retried "):
+            retried += 1
+        elif line.strip():
+            case, round_number, milliseconds = line.split()
+            samples.setdefault(case, {})[int(round_number)] = float(milliseconds)
+    return samples, retried
+
+
+# ---- footprint ----------------------------------------------------------
+
+def imported_dlls(path):
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(path)], check=True,
+                          capture_output=True, text=True).stdout
+    return [line.split(":", 1)[1].strip() for line in dump.splitlines() if "DLL Name:" in line]
+
+
+def footprint(paths):
+    return [(label, path.stat().st_size, imported_dlls(path)) for label, path in paths]
+
+
+# ---- report -------------------------------------------------------------
+
+def table(figures, ratios):
+    rows = ["| launch | median (ms) | 95th percentile (ms) | / shell null | / bare null | / direct |",
+            "|---|---:|---:|---:|---:|---:|"]
+    for case in ORDER:
+        median, p95 = figures[case]
+        cells = ["%.3f" % ratios[case, r] if (case, r) in ratios else ""
+                 for r in (SHELL, BARE, DIRECT)]
+        rows.append("| %s | %.1f | %.1f | %s |" % (LABELS[case], median, p95, " | ".join(cells)))
+    return "\n".join(rows)
+
+
+def verdicts(samples, ratios):
+    lines = []
+    for case, limit in TARGETS.items():
+        ratio = ratios[case, SHELL]
+        low, high = ratio_interval(samples, case, SHELL)
+        lines.append("- %s: %.3f of the shell null launcher in the median (95%% interval %.3f to "
+                     "%.3f; target at most %.2f: %s); median of the round-by-round ratios %.3f"
+                     % (LABELS[case], ratio, low, high, limit,
+                        "met" if ratio <= limit else "NOT met", paired_ratio(samples, case, SHELL)))
+    return lines
+
+
+def report(samples, figures, ratios, sizes, rounds, wine_version, retried=0):
+    lines = ["# Launch benchmark", "",
+             "%d rounds after a warm-up round, each starting the five launches once, in orders "
+             "that put each launch in each place and after each other one equally often; "
+             "64-bit builds under %s and Xvfb. Each time runs from CreateProcessA in the driver "
+             "until the target has signalled that it started. Launches that Wine failed to "
+             "create and that were made again: %d." % (rounds, wine_version, retried), "",
+             table(figures, ratios), "", "QuendRun against the shell null launcher:", ""]
+    lines += verdicts(samples, ratios)
+    lines += ["", "Footprint:", "", "| executable | bytes | imported DLLs |", "|---|---:|---|"]
+    lines += ["| %s | %d | %s |" % (label, size, ", ".join(dlls)) for label, size, dlls in sizes]
+    lines += ["", "The distributions: [launch.svg](launch.svg); every launch: samples.txt.", ""]
+    return "\n".join(lines)
+
+
+# ---- plot ---------------------------------------------------------------
+
+def nice_step(span, ticks=8):
+    raw = span / ticks
+    magnitude = 10 ** len(str(int(raw))) / 10 if raw >= 1 else 1
+    for factor in (1, 2, 5, 10):
+        if raw <= factor * magnitude:
+            return factor * magnitude
+    return 10 * magnitude
+
+
+def svg_plot(samples, figures):
+    """Per row: every launch as a dot, the middle half as a box, the median as
+    a bar, whiskers to the 5th and 95th percentiles. The axis ends a little
+    past the largest 95th percentile; slower launches sit at its end, counted."""
+    width, left, right, top, row = 900, 290, 40, 40, 70
+    height = top + row * len(ORDER) + 50
+    limit = max(p95 for _, p95 in figures.values()) * 1.25
+    step = nice_step(limit)
+    limit = step * -(-limit // step)
+    scale = (width - left - right) / limit
+
+    def x(ms):
+        return left + min(ms, limit) * scale
+
+    out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
+           'font-family="sans-serif" font-size="13">' % (width, height),
+           '<rect width="100%" height="100%" fill="white"/>',
+           '<text x="%d" y="22" font-size="15">Launch time under Wine, '
+           'CreateProcessA until the target runs (ms)</text>' % left]
+    tick = 0.0
+    while tick <= limit + 1e-9:
+        out.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="#ddd"/>'
+                   % (x(tick), top, x(tick), height - 45))
+        out.append('<text x="%.1f" y="%d" text-anchor="middle">%g</text>' % (x(tick), height - 28, tick))
+        tick += step
+    for index, case in enumerate(ORDER):
+        times = sorted(samples[case].values())
+        middle = top + row * index + row / 2
+        out.append('<text x="%d" y="%.1f" text-anchor="end" dominant-baseline="middle">%s</text>'
+                   % (left - 12, middle, LABELS[case]))
+        for at, ms in enumerate(sorted(samples[case].items())):
+            jitter = ((at * 37) % 23 - 11) * 1.3
+            out.append('<circle cx="%.1f" cy="%.1f" r="1.8" fill="#4477aa" fill-opacity="0.45"/>'
+                       % (x(ms[1]), middle + jitter))
+        p5, p25, p75 = (percentile(times, f) for f in (0.05, 0.25, 0.75))
+        median, p95 = figures[case]
+        out.append('<line x1="%.1f" y1="%.1f" x2="%.1f" y2="%.1f" stroke="black"/>'
+                   % (x(p5), middle, x(p95), middle))
+        out.append('<rect x="%.1f" y="%.1f" width="%.1f" height="22" fill="none" stroke="black"/>'
+                   % (x(p25), middle - 11, max(x(p75) - x(p25), 1)))
+        out.append('<line x1="%.1f" y1="%.1f" x2="%.1f" y2="%.1f" stroke="#cc3311" stroke-width="3"/>'
+                   % (x(median), middle - 14, x(median), middle + 14))
+        beyond = sum(1 for ms in times if ms > limit)
+        if beyond:
+            out.append('<text x="%d" y="%.1f" text-anchor="end" font-size="11">%d beyond</text>'
+                       % (width - 4, middle - 16, beyond))
+    out.append('<text x="%d" y="%d" font-size="11">box: middle half; red: median; '
+               'whiskers: 5th to 95th percentile; dots: every launch</text>' % (left, height - 8))
+    out.append("</svg>")
+    return "\n".join(out) + "\n"
+
+
+# ---- running ------------------------------------------------------------
+
+def build(tail):
+    generator = [] if (BUILD / "CMakeCache.txt").exists() else ["-G", "Ninja"]
+    subprocess.run(["cmake", "-S", str(ROOT / "bench"), "-B", str(BUILD)] + generator +
+                   ["--toolchain", str(ROOT / "cmake" / "mingw-x86_64.cmake"),
+                    "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DBENCH_TARGET_TAIL=" + tail],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", str(BUILD)], check=True, stdout=subprocess.DEVNULL)
+    # The 32-bit product, for its footprint only.
+    subprocess.run(["cmake", "--preset", "product"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", "--preset", "product"], cwd=ROOT, check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+def prepare(work):
+    """The QuendRun folders and the driver's request; returns the request path."""
+    target = BUILD / "BenchTarget.exe"
+    shutil.rmtree(work, ignore_errors=True)
+    cases = [(DIRECT, target, windows_path(target) + " " + TAIL),
+             (BARE, BUILD / "BareLauncher.exe", None),
+             (SHELL, BUILD / "ShellLauncher.exe", None)]
+    for case, count in ((Q3, 3), (Q50, 50)):
+        folder = work / case
+        folder.mkdir(parents=True)
+        shutil.copy(BUILD / "product" / "QuendRun.exe", folder)
+        (folder / "QuendRun.ini").write_bytes(settings_text(windows_path(target), count))
+        cases.append((case, folder / "QuendRun.exe", None))
+    # Launchers get QuendRun's argument too, so that all read the same length.
+    request = work / "request.txt"
+    request.write_text("".join("%s\t%s\t%s\n" % (case, windows_path(program),
+                                                 line or windows_path(program) + " " + ARGUMENT)
+                               for case, program, line in cases))
+    return request
+
+
+def wine(argv, environment, log, timeout, xvfb=True):
+    command = (["xvfb-run", "-a"] if xvfb else []) + [WINE] + argv
+    with open(log, "ab") as output:
+        return subprocess.run(command, env=environment, stdin=subprocess.DEVNULL, stdout=output,
+                              stderr=output, timeout=timeout).returncode
+
+
+def run(rounds, results):
+    build(TAIL)
+    work = BUILD / "run"
+    request = prepare(work)
+    log = work / "wine.log"
+    prefix = BUILD / "wineprefix"
+    environment = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all",
+                       WINEDLLOVERRIDES="mscoree,mshtml=")
+    if not (prefix / "system.reg").exists():
+        print("creating the Wine prefix %s" % prefix, flush=True)
+        wine(["wineboot", "-i"], environment, log, 600, xvfb=False)
+        subprocess.run([WINESERVER, "-w"], env=environment)
+
+    samples_path = work / "samples.txt"
+    print("timing %d rounds of %d launches under Wine" % (rounds, len(ORDER)), flush=True)
+    code = wine([str(BUILD / "BenchDriver.exe"), windows_path(request), windows_path(samples_path),
+                 str(rounds)], environment, log, 120 + 10 * rounds)
+    subprocess.run([WINESERVER, "-k"], env=environment, stderr=subprocess.DEVNULL)
+    if code != 0 or not samples_path.exists():
+        sys.stderr.write(log.read_text(errors="replace")[-2000:])
+        sys.exit("the driver failed (exit code %d); its log: %s" % (code, log))
+
+    samples, retried = read_samples(samples_path)
+    figures, ratios = summarize(samples)
+    sizes = footprint([("QuendRun.exe, the 32-bit product", ROOT / "build" / "product" / "QuendRun.exe"),
+                       ("QuendRun.exe, the 64-bit build measured here", BUILD / "product" / "QuendRun.exe"),
+                       ("bare null launcher, 64-bit", BUILD / "BareLauncher.exe"),
+                       ("shell null launcher, 64-bit", BUILD / "ShellLauncher.exe")])
+    wine_version = subprocess.run([WINE, "--version"], capture_output=True, text=True).stdout.strip()
+    text = report(samples, figures, ratios, sizes, rounds, wine_version, retried)
+    results.mkdir(parents=True, exist_ok=True)
+    (results / "results.md").write_text(text)
+    (results / "launch.svg").write_text(svg_plot(samples, figures))
+    shutil.copy(samples_path, results / "samples.txt")
+    print(text)
+    print("written: %s, %s" % (results / "results.md", results / "launch.svg"))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
+    parser.add_argument("--rounds", type=int, default=200, help="timed rounds (default 200)")
+    parser.add_argument("--results", type=pathlib.Path, default=ROOT / "bench" / "results",
+                        help="folder for results.md, launch.svg and samples.txt")
+    args = parser.parse_args()
+    if args.rounds < 1:
+        parser.error("--rounds must be at least 1")
+    run(args.rounds, args.results.resolve())
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,162 @@
+"""Checks of the benchmark's own arithmetic and inputs, which a wrong figure or
+a settings file that misses its purpose would otherwise pass unnoticed.
+
+    python3 bench/test_bench.py
+"""
+import configparser
+import pathlib
+import sys
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import bench  # noqa: E402
+
+
+def rounds(*times):
+    return dict(enumerate(times))
+
+
+class Percentiles(unittest.TestCase):
+    CASES = [
+        # values, fraction, expected
+        ([5.0], 0.95, 5.0),
+        ([3.0, 1.0, 2.0], 0.5, 2.0),            # unsorted input
+        ([1.0, 2.0, 3.0, 4.0], 0.5, 2.5),       # between two ranks
+        (list(range(1, 101)), 0.95, 95.05),
+        ([10.0, 20.0], 0.0, 10.0),
+        ([10.0, 20.0], 1.0, 20.0),
+    ]
+
+    def test_table(self):
+        for values, fraction, expected in self.CASES:
+            with self.subTest(values=values[:5], fraction=fraction):
+                self.assertAlmostEqual(bench.percentile(values, fraction), expected)
+
+
+class SettingsFiles(unittest.TestCase):
+    CASES = [3, 50]  # keys in the table
+
+    def test_table(self):
+        for count in self.CASES:
+            with self.subTest(keys=count):
+                keys = bench.wild_card_keys(count)
+                self.assertEqual(len(keys), count)
+                # The whole key list fits the launcher's key-list read, so no
+                # name is cut and the last one is really read.
+                self.assertLessEqual(sum(len(name) + 1 for name, _ in keys), bench.KEY_LIST_ROOM)
+                # Only the last key ends the argument, so the scan runs through all.
+                matching = [name for name, _ in keys
+                            if len(name) < len(bench.ARGUMENT) and bench.ARGUMENT.endswith(name)]
+                self.assertEqual(matching, [keys[-1][0]])
+                self.assertEqual(bench.OPTIONS + bench.mapped(bench.ARGUMENT, keys), bench.TAIL)
+
+                text = bench.settings_text("Z:\\b\\T.exe", count).decode("ascii")
+                self.assertNotIn("\n", text.replace("\r\n", ""))
+                parser = configparser.ConfigParser(delimiters="=")
+                parser.optionxform = str
+                parser.read_string(text)
+                self.assertEqual(dict(parser["Executable"]),
+                                 {"FileName": "Z:\\b\\T.exe", "Options": bench.OPTIONS})
+                self.assertEqual(list(parser["Wild Card"].items()), keys)
+
+
+class Mapping(unittest.TestCase):
+    CASES = [
+        # argument, keys, expected: the launcher's first-match rule
+        ("run.x50", [(".x49", ".y49"), (".x50", ".y50")], "run.y50"),
+        ("run.x50", [("0", "!"), (".x50", ".y50")], "run.x5!"),   # first match wins
+        ("x50", [("x50", "y")], "x50"),                            # a name as long as the argument
+        ("run.x50", [(".X50", "y")], "run.x50"),                   # case matters
+    ]
+
+    def test_table(self):
+        for argument, keys, expected in self.CASES:
+            with self.subTest(argument=argument, keys=keys):
+                self.assertEqual(bench.mapped(argument, keys), expected)
+
+
+class Summaries(unittest.TestCase):
+    SAMPLES = {bench.DIRECT: rounds(10, 10, 12), bench.BARE: rounds(20, 21, 22),
+               bench.SHELL: rounds(40, 40, 44), bench.Q3: rounds(41, 42, 45),
+               bench.Q50: rounds(44, 40, 48)}
+    CASES = [
+        # case, reference, ratio of medians
+        (bench.Q3, bench.SHELL, 42 / 40),
+        (bench.Q3, bench.BARE, 42 / 21),
+        (bench.Q3, bench.DIRECT, 42 / 10),
+        (bench.Q50, bench.SHELL, 44 / 40),
+        (bench.Q50, bench.DIRECT, 44 / 10),
+    ]
+
+    def test_ratios(self):
+        figures, ratios = bench.summarize(self.SAMPLES)
+        self.assertEqual(figures[bench.SHELL][0], 40)
+        self.assertAlmostEqual(figures[bench.SHELL][1], 43.6)
+        self.assertEqual(len(ratios), 6)  # only the QuendRun rows get ratios
+        for case, reference, expected in self.CASES:
+            with self.subTest(case=case, reference=reference):
+                self.assertAlmostEqual(ratios[case, reference], expected)
+
+    def test_paired_and_interval(self):
+        # Round by round: 41/40, 42/40, 45/44.
+        self.assertAlmostEqual(bench.paired_ratio(self.SAMPLES, bench.Q3, bench.SHELL), 1.025)
+        low, high = bench.ratio_interval(self.SAMPLES, bench.Q3, bench.SHELL, draws=300)
+        self.assertLessEqual(low, 42 / 40)
+        self.assertGreaterEqual(high, 42 / 40)
+        self.assertEqual((low, high), bench.ratio_interval(self.SAMPLES, bench.Q3, bench.SHELL,
+                                                          draws=300))
+
+    def test_samples_file(self):
+        path = pathlib.Path(self.id() + ".txt")
+        try:
+            path.write_text("direct 0 12.500\nquendrun-3 0 40.000\ndirect 1 13.250\n"
+                            "# retried direct 1\n# retried quendrun-3 0\n")
+            self.assertEqual(bench.read_samples(path),
+                             ({"direct": {0: 12.5, 1: 13.25}, "quendrun-3": {0: 40.0}}, 2))
+        finally:
+            path.unlink()
+
+    def test_report_table(self):
+        figures, ratios = bench.summarize(self.SAMPLES)
+        lines = bench.table(figures, ratios).splitlines()
+        self.assertEqual(len(lines), 2 + len(bench.ORDER))
+        self.assertTrue(lines[-2].startswith("| QuendRun, 3 keys | 42.0 |"))
+        self.assertTrue(lines[-2].endswith("| 1.050 | 2.000 | 4.200 |"))
+
+
+class Plot(unittest.TestCase):
+    CASES = [
+        # extra launch of the last row (ms), expected "beyond" labels
+        (None, 0),
+        (1000.0, 1),
+    ]
+
+    def test_table(self):
+        for outlier, beyond in self.CASES:
+            with self.subTest(outlier=outlier):
+                # Forty rounds, so that one slow launch stays out of the 95th percentile.
+                samples = {case: {r: times[r % 3] + r % 5 for r in range(40)}
+                           for case, times in Summaries.SAMPLES.items()}
+                if outlier is not None:
+                    samples[bench.Q50][40] = outlier
+                figures, _ = bench.summarize(samples)
+                svg = ElementTree.fromstring(bench.svg_plot(samples, figures))
+                name = "{http://www.w3.org/2000/svg}"
+                texts = [t.text for t in svg.iter(name + "text")]
+                self.assertEqual(sum(1 for t in texts if t.endswith("beyond")), beyond)
+                for case in bench.ORDER:
+                    self.assertIn(bench.LABELS[case], texts)
+                dots = list(svg.iter(name + "circle"))
+                self.assertEqual(len(dots), sum(len(t) for t in samples.values()))
+                width = float(svg.get("width"))
+                self.assertTrue(all(0 < float(dot.get("cx")) < width for dot in dots))
+
+    def test_steps(self):
+        for span, step in [(160, 20), (40, 5), (45, 10), (8, 1), (1200, 200)]:
+            with self.subTest(span=span):
+                self.assertEqual(bench.nice_step(span), step)
+
+
+if __name__ == "__main__":
+    unittest.main()
