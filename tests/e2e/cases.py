@@ -263,4 +263,6 @@ MENDS = [
          settings=ini(executable(b"Options=wrong"))),
 ]
 
-CASES = ARGUMENT + TOKEN + SETTINGS + MAPPING + JAPANESE_CASES + START + READS + FAILURE + MENDS
+from hostile import HOSTILE  # noqa: E402 (it builds on the definitions above)
+
+CASES = ARGUMENT + TOKEN + SETTINGS + MAPPING + JAPANESE_CASES + START + READS + FAILURE + MENDS + HOSTILE

@@ -1,0 +1,216 @@
+// Soak driver: starts the launcher many times in a row, each with its own
+// argument, and checks that every start reaches the target whole.
+//
+//   Soak <launcher> <target> <work folder> <count> <slots> <report>
+// Each of the slots is a folder of the work folder with a copy of the launcher,
+// a settings file and a copy of the target; launches go round the slots, so
+// that a few run at once. Before a slot is used again, its last launch must
+// have ended with 0 and its target must have recorded the expected command
+// line; the record is then deleted. The report (and the output) gets the lines
+// "launched <n>", "recorded <n>", "mismatched <n>", "failed <n>", with up to
+// ten lines "mismatch <launch> <hex>" or "lost <launch>" before them.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+const DWORD kWaitMilliseconds = 20000;
+
+struct Slot {
+    char folder[MAX_PATH];
+    HANDLE process;
+    int launch; // -1 when the slot is free
+};
+
+struct Totals {
+    int launched, recorded, mismatched, failed, notes;
+    FILE* report;
+};
+
+void Note(Totals& totals, const char* line)
+{
+    if (totals.notes++ < 10) {
+        fprintf(totals.report, "%s\n", line);
+        printf("%s\n", line);
+    }
+}
+
+// The argument of one launch, and the target's command line that it must give:
+// the default table turns the final "s" into "*".
+void Argument(int launch, char* argument, size_t size)
+{
+    snprintf(argument, size, "launch %04d \"a b\" \xe9\x83-%d-items", launch, launch * 7919 % 10007);
+}
+
+void Expected(const Slot& slot, int launch, char* line, size_t size)
+{
+    char argument[128];
+    Argument(launch, argument, sizeof argument);
+    argument[strlen(argument) - 1] = '*';
+    snprintf(line, size, "%s\\Quend.exe /soak:%s", slot.folder, argument);
+}
+
+bool ReadRecordedLine(const char* path, char* line, size_t size)
+{
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr)
+        return false;
+    char text[4096] = "";
+    const size_t length = fread(text, 1, sizeof text - 1, file);
+    fclose(file);
+    text[length] = '\0';
+    const char* hex = strncmp(text, "commandline ", 12) == 0 ? text + 12 : nullptr;
+    size_t at = 0;
+    while (hex != nullptr && hex[0] != '\n' && hex[0] != '\0' && hex[1] != '\0' && at + 1 < size) {
+        const char pair[3] = {hex[0], hex[1], '\0'};
+        line[at++] = static_cast<char>(strtoul(pair, nullptr, 16));
+        hex += 2;
+    }
+    line[at] = '\0';
+    return true;
+}
+
+// Waits for the slot's launch to end and its target to record, and checks both.
+void Finish(Slot& slot, Totals& totals)
+{
+    if (slot.launch < 0)
+        return;
+    char note[4096];
+    DWORD code = 1;
+    if (WaitForSingleObject(slot.process, kWaitMilliseconds) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(slot.process, &code) || code != 0) {
+        ++totals.failed;
+        snprintf(note, sizeof note, "failed %d exit %ld", slot.launch, static_cast<long>(code));
+        Note(totals, note);
+    }
+    CloseHandle(slot.process);
+
+    char record[MAX_PATH + 32];
+    snprintf(record, sizeof record, "%s\\Quend.exe.record", slot.folder);
+    // The target renames its record into place; until it has closed it, the
+    // record may exist and yet not open for reading.
+    char line[2048], expected[2048];
+    const DWORD deadline = GetTickCount() + kWaitMilliseconds;
+    bool read = false;
+    while (!(read = ReadRecordedLine(record, line, sizeof line)) &&
+           static_cast<LONG>(GetTickCount() - deadline) < 0)
+        Sleep(5);
+
+    Expected(slot, slot.launch, expected, sizeof expected);
+    if (!read) {
+        snprintf(note, sizeof note, "lost %d", slot.launch);
+        Note(totals, note);
+    } else {
+        ++totals.recorded;
+        if (strcmp(line, expected) != 0) {
+            ++totals.mismatched;
+            int length = snprintf(note, sizeof note, "mismatch %d ", slot.launch);
+            for (const char* at = line; *at != '\0' && length + 3 < static_cast<int>(sizeof note); ++at)
+                length += snprintf(note + length, sizeof note - static_cast<size_t>(length), "%02x",
+                                   static_cast<unsigned char>(*at));
+            Note(totals, note);
+        }
+        DeleteFileA(record);
+    }
+    slot.launch = -1;
+}
+
+bool Prepare(Slot& slot, const char* work, int index, const char* launcher, const char* target)
+{
+    snprintf(slot.folder, sizeof slot.folder, "%s\\slot%d", work, index);
+    slot.launch = -1;
+    CreateDirectoryA(slot.folder, nullptr);
+    char path[MAX_PATH + 32];
+    snprintf(path, sizeof path, "%s\\QuendRun.exe", slot.folder);
+    if (!CopyFileA(launcher, path, FALSE))
+        return false;
+    snprintf(path, sizeof path, "%s\\Quend.exe", slot.folder);
+    if (!CopyFileA(target, path, FALSE))
+        return false;
+    snprintf(path, sizeof path, "%s\\Quend.exe.record", slot.folder);
+    DeleteFileA(path);
+    snprintf(path, sizeof path, "%s\\QuendRun.ini", slot.folder);
+    FILE* settings = fopen(path, "wb");
+    if (settings == nullptr)
+        return false;
+    fprintf(settings, "[Executable]\r\nFileName=%s\\Quend.exe\r\nOptions=/soak:\r\n", slot.folder);
+    fclose(settings);
+    return true;
+}
+
+bool Start(Slot& slot, int launch)
+{
+    char application[MAX_PATH + 32], argument[128];
+    static char commandLine[4096];
+    snprintf(application, sizeof application, "%s\\QuendRun.exe", slot.folder);
+    Argument(launch, argument, sizeof argument);
+    snprintf(commandLine, sizeof commandLine, "\"%s\" %s", application, argument);
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    // Wine on a loaded machine now and then fails to create a process at all
+    // (error 1359); that start of the launcher is tried again.
+    PROCESS_INFORMATION process;
+    int tries = 0;
+    while (!CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &process)) {
+        if (++tries == 3)
+            return false;
+        Sleep(100);
+    }
+    CloseHandle(process.hThread);
+    slot.process = process.hProcess;
+    slot.launch = launch;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 7)
+        return 2;
+    const int count = atoi(argv[4]);
+    const int slotCount = atoi(argv[5]);
+    if (count <= 0 || slotCount <= 0 || slotCount > 64)
+        return 2;
+    Totals totals = {0, 0, 0, 0, 0, fopen(argv[6], "wb")};
+    if (totals.report == nullptr)
+        return 2;
+    CreateDirectoryA(argv[3], nullptr);
+    static Slot slots[64];
+    for (int index = 0; index < slotCount; ++index)
+        if (!Prepare(slots[index], argv[3], index, argv[1], argv[2]))
+            return 3;
+
+    const DWORD began = GetTickCount();
+    for (int launch = 0; launch < count; ++launch) {
+        Slot& slot = slots[launch % slotCount];
+        Finish(slot, totals);
+        if (!Start(slot, launch)) {
+            char note[64];
+            snprintf(note, sizeof note, "failed %d not started", launch);
+            Note(totals, note);
+            ++totals.failed;
+            continue;
+        }
+        ++totals.launched;
+    }
+    for (int index = 0; index < slotCount; ++index)
+        Finish(slots[index], totals);
+
+    const char* keys[] = {"launched", "recorded", "mismatched", "failed"};
+    const int values[] = {totals.launched, totals.recorded, totals.mismatched, totals.failed};
+    for (int at = 0; at < 4; ++at) {
+        fprintf(totals.report, "%s %d\n", keys[at], values[at]);
+        printf("%s %d\n", keys[at], values[at]);
+    }
+    printf("in %lu ms\n", static_cast<unsigned long>(GetTickCount() - began));
+    fclose(totals.report);
+    return totals.launched == count && totals.recorded == count && totals.mismatched == 0 &&
+                   totals.failed == 0
+               ? 0
+               : 1;
+}

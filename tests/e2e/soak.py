@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""Soak: many launches in a row through the real QuendRun.exe under Wine.
+
+The Windows-side driver (helpers/Soak.cpp) starts the launcher COUNT times,
+each with its own argument, and checks the command line that the target
+recorded for each; this prints its totals and fails unless every launch ended
+with 0 and was recorded unaltered.
+"""
+import argparse
+import shutil
+import subprocess
+import sys
+import time
+
+from run import Wine, windows_path
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--helpers", required=True)
+    parser.add_argument("--wine", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--time-scale", type=int, default=1)
+    parser.add_argument("--count", type=int, default=1000)
+    parser.add_argument("--slots", type=int, default=4)
+    args = parser.parse_args()
+    wine = Wine(args)
+
+    folder = wine.work / "soak"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    report = folder / "report.txt"
+    began = time.monotonic()
+    try:
+        wine.run([str(wine.helpers / "Soak.exe"), windows_path(wine.launcher).decode(),
+                  windows_path(wine.helpers / "Target.exe").decode(), windows_path(folder / "slots").decode(),
+                  str(args.count), str(args.slots), windows_path(report).decode()],
+                 cwd=folder, timeout=600)
+    except subprocess.TimeoutExpired:
+        print("the soak did not end in time")
+        return 1
+    finally:
+        wine.stop()
+    if not report.exists():
+        print("the soak driver wrote no report: see %s" % (folder / "wine.log"))
+        return 1
+    text = report.read_text()
+    print(text, end="")
+    totals = dict((line.split()[0], int(line.split()[1])) for line in text.splitlines()
+                  if line.split()[0] in ("launched", "recorded", "mismatched", "failed"))
+    print("%d launches in %.1f s" % (args.count, time.monotonic() - began))
+    expected = {"launched": args.count, "recorded": args.count, "mismatched": 0, "failed": 0}
+    return 0 if totals == expected else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,141 @@
+// Fuzz target: whole raw command lines, taken apart as the entry function does.
+//
+// Each input is one command line (its bytes up to the first NUL). In code pages
+// 1252 and 932 it checks that the argument string is a suffix of the line that
+// the launcher's name rule leads to, that the program token and the settings
+// path stay inside their 1024 bytes and say what was cut, and that the command
+// line built from the longest path, options and argument copy never cuts the
+// argument. Every area is allocated to its exact capacity, so that a write or
+// read past it is caught by AddressSanitizer.
+#include "CodePages.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+void Check(bool holds, const char* what, const std::string& commandLine)
+{
+    if (holds)
+        return;
+    fprintf(stderr, "property broken: %s\ncommand line (%zu bytes):", what, commandLine.size());
+    for (char byte : commandLine)
+        fprintf(stderr, " %02x", static_cast<unsigned char>(byte));
+    fputc('\n', stderr);
+    abort();
+}
+
+// Where the argument string must start: behind the launcher's name, quoted or
+// not, and the bytes 0x01 to 0x20 that follow it.
+size_t ExpectedArgumentStart(const std::string& line, const LeadBytes& leadBytes)
+{
+    size_t at = 0;
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(line[i]); };
+    if (!line.empty() && line[0] == '"') {
+        at = 1;
+        while (at < line.size() && line[at] != '"')
+            at += leadBytes[byte(at)] && at + 1 < line.size() ? 2 : 1;
+        if (at < line.size())
+            ++at; // the closing quote belongs to the name
+    } else {
+        while (at < line.size() && byte(at) > ' ')
+            ++at;
+    }
+    while (at < line.size() && byte(at) <= ' ')
+        ++at;
+    return at;
+}
+
+void CheckArgumentString(const std::string& line, const char* text, const LeadBytes& leadBytes)
+{
+    const char* argument = ArgumentString(text, leadBytes);
+    Check(argument >= text && argument <= text + line.size(), "argument string lies in the line",
+          line);
+    const size_t start = static_cast<size_t>(argument - text);
+    Check(start == ExpectedArgumentStart(line, leadBytes), "argument string starts behind the name",
+          line);
+    Check(*argument == '\0' || static_cast<unsigned char>(*argument) > ' ',
+          "argument string starts on a byte above 0x20", line);
+
+    // The argument copy of 1024 bytes holds the string whole, or says it can't.
+    std::unique_ptr<char[]> copy(new char[kArgumentCapacity]);
+    const size_t argumentLength = line.size() - start;
+    const size_t copied = AppendText(copy.get(), kArgumentCapacity, 0, argument);
+    if (argumentLength < kArgumentCapacity) {
+        Check(copied == argumentLength && memcmp(copy.get(), argument, argumentLength + 1) == 0,
+              "an argument under 1024 bytes is copied whole", line);
+    } else {
+        Check(copied == kArgumentCapacity, "an argument of 1024 bytes or more is refused", line);
+        Check(copy[kArgumentCapacity - 1] == '\0', "a refused copy stays NUL-terminated", line);
+    }
+    if (copied >= kArgumentCapacity)
+        return;
+
+    // The command line has room for the longest resolved path and options
+    // with any argument copy: nothing may be cut.
+    const std::string path(kValueCapacity - 1, 'p');
+    const std::string options(kValueCapacity - 1, ',');
+    std::unique_ptr<char[]> programLine(new char[kCommandLineCapacity]);
+    size_t length = AppendText(programLine.get(), kCommandLineCapacity, 0, path.c_str());
+    length = AppendText(programLine.get(), kCommandLineCapacity, length, " ");
+    length = AppendText(programLine.get(), kCommandLineCapacity, length, options.c_str());
+    length = AppendText(programLine.get(), kCommandLineCapacity, length, copy.get());
+    const std::string expected = path + " " + options + copy.get();
+    Check(length == expected.size() && expected == programLine.get(),
+          "the command line holds path, blank, options and argument whole", line);
+}
+
+void CheckProgramToken(const std::string& line, const char* text, size_t capacity)
+{
+    // The token: the bytes up to the first blank, less the double quotes.
+    std::string expected;
+    for (size_t at = 0; at < line.size() && line[at] != ' '; ++at)
+        if (line[at] != '"')
+            expected += line[at];
+
+    std::unique_ptr<char[]> token(new char[capacity]);
+    const size_t length = ProgramToken(text, token.get(), capacity);
+    Check(length == expected.size(), "the token's whole length is returned", line);
+    const size_t kept = length < capacity ? length : capacity - 1;
+    Check(memcmp(token.get(), expected.data(), kept) == 0 && token[kept] == '\0',
+          "the token is the line's first word, cut to its area", line);
+
+    if (capacity != kTokenCapacity)
+        return;
+    const bool read = SettingsPath(token.get(), length);
+    Check(read == (length >= 3 && length < kTokenCapacity),
+          "a settings path exactly for tokens of 3 to 1023 bytes", line);
+    if (read) {
+        std::string path = expected.substr(0, length - 3) + "ini";
+        Check(path == token.get(), "the settings path ends in ini in place of the token's end",
+              line);
+    } else {
+        Check(memcmp(token.get(), expected.data(), kept) == 0 && token[kept] == '\0',
+              "a token without a settings path is left as it was", line);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    // The platform hands the launcher a NUL-terminated line: it ends at the
+    // first NUL of the input.
+    const std::string line(reinterpret_cast<const char*>(data),
+                           strnlen(reinterpret_cast<const char*>(data), size));
+    std::unique_ptr<char[]> text(new char[line.size() + 1]);
+    memcpy(text.get(), line.c_str(), line.size() + 1);
+
+    CheckArgumentString(line, text.get(), CodePage1252());
+    CheckArgumentString(line, text.get(), CodePage932());
+    CheckProgramToken(line, text.get(), kTokenCapacity);
+    // Small areas reach the cut on short inputs too.
+    CheckProgramToken(line, text.get(), 1 + (line.size() % 8));
+    Check(line == text.get(), "the raw command line is only read", line);
+    return 0;
+}
