@@ -75,7 +75,7 @@ def not_waited_for(folder, outcome):
     done = folder / "Quend.exe.done"
     if done.exists():
         return ["the target had ended before the launcher did"]
-    for _ in range(200):
+    for _ in range(1200):
         if done.exists():
             return []
         time.sleep(0.05)

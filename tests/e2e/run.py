@@ -134,6 +134,8 @@ def run_case(wine, case):
     current = local(folder, case.cwd)
     current.mkdir(parents=True, exist_ok=True)
     env = dict(case.env or {})
+    if "QUENDRUN_TARGET_SLEEP" in env:  # a slower machine needs a longer-lived target
+        env["QUENDRUN_TARGET_SLEEP"] = str(int(env["QUENDRUN_TARGET_SLEEP"]) * wine.scale)
     if case.reads is not None:
         env["WINEDEBUG"] = "+profile"
     for name, content in case.windows_files.items():
