@@ -65,10 +65,12 @@ class Wine:
 
 class Outcome:
     def __init__(self, report):
-        self.boxes, self.alive, self.exit, self.timeout = [], [], None, False
+        self.boxes, self.alive, self.exit, self.timeout, self.refused = [], [], None, False, False
         for line in report.splitlines():
             words = line.split()
-            if words[0] == "box":
+            if words[0] == "refused":
+                self.refused = True
+            elif words[0] == "box":
                 self.boxes.append((decode_hex(words[1]), decode_hex(words[2])))
                 self.alive.append(words[3] == "1")
             elif words[0] == "exit":
@@ -121,6 +123,11 @@ def prepare_folder(wine, case, folder, expand):
     return launcher
 
 
+# Wine now and then fails to create a process at all (error 1359); the
+# launcher then reports it in its box, as it must. Such a case is run again.
+REFUSED = ["Wine refused to create a process, and the launcher showed its box"]
+
+
 def run_case(wine, case):
     """Runs one case; returns the list of what went wrong."""
     # Folder names without blanks, so that only a case puts blanks in a path.
@@ -149,6 +156,8 @@ def run_case(wine, case):
     if not report.exists():
         return ["the starter wrote no report: see %s" % (current / "wine.log")]
     outcome = Outcome(report.read_text())
+    if outcome.refused:
+        return REFUSED
     faults = []
     if outcome.timeout:
         return ["the launcher did not end in time"]
@@ -221,10 +230,14 @@ def main():
     passed = failed = 0
     try:
         for case in selected:
-            try:
-                faults = run_case(wine, case)
-            except subprocess.TimeoutExpired:
-                faults = ["Wine did not end in time"]
+            for tries in range(3):
+                try:
+                    faults = run_case(wine, case)
+                except subprocess.TimeoutExpired:
+                    faults = ["Wine did not end in time"]
+                if faults is not REFUSED:
+                    break
+                print("     %s/%s: %s; run again" % (case.group, case.name, REFUSED[0]))
             if faults:
                 failed += 1
                 print("FAIL %s/%s" % (case.group, case.name))

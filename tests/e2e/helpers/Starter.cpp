@@ -9,12 +9,18 @@
 // 1 when the program was still running with its box up, then "exit <code>" or
 // "timeout". The first box is also saved as a picture, "<report>.bmp".
 //
+// Wine now and then fails to create a process at all (error 1359). The starter
+// tries its own start again; a box with the system's text for that error gets
+// a line "refused" after it, so that the case can be run again.
+//
 //   Starter format <error> <report>
 // writes the system text of an error code, in hex, as the launcher shows it.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "Box.h"
 
 namespace {
 
@@ -75,6 +81,7 @@ struct Watch {
     DWORD processId;
     FILE* report;
     const char* imagePath;
+    const char* refusal;
     HWND seen[16];
     int seenCount;
 };
@@ -82,11 +89,7 @@ struct Watch {
 BOOL CALLBACK ReadBox(HWND window, LPARAM context)
 {
     Watch& watch = *reinterpret_cast<Watch*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    char className[64] = "";
-    GetClassNameA(window, className, sizeof className);
-    if (owner != watch.processId || strcmp(className, "#32770") != 0 || !IsWindowVisible(window))
+    if (!IsBoxOf(window, watch.processId))
         return TRUE;
 
     bool known = false;
@@ -108,6 +111,8 @@ BOOL CALLBACK ReadBox(HWND window, LPARAM context)
         WriteHex(watch.report, caption);
         WriteHex(watch.report, text);
         fprintf(watch.report, " %d\n", alive ? 1 : 0);
+        if (strcmp(text, watch.refusal) == 0)
+            fputs("refused\n", watch.report);
         fflush(watch.report);
     }
     PostMessageA(window, WM_COMMAND, IDOK, 0);
@@ -117,10 +122,10 @@ BOOL CALLBACK ReadBox(HWND window, LPARAM context)
 int FormatError(const char* error, const char* path)
 {
     char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, static_cast<DWORD>(atoi(error)), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                   reinterpret_cast<char*>(&text), 0, nullptr);
+    FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(atoi(error)), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        reinterpret_cast<char*>(&text), 0, nullptr);
     FILE* report = fopen(path, "wb");
     if (report == nullptr)
         return 2;
@@ -161,13 +166,21 @@ int main(int argc, char** argv)
         startup.wShowWindow = static_cast<WORD>(atoi(show));
     }
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return 3;
+    for (int tries = 1; !CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &startup, &process);
+         ++tries) {
+        if (GetLastError() != ERROR_INTERNAL_ERROR || tries == 3)
+            return 3;
+        Sleep(100);
+    }
 
-    static char imagePath[MAX_PATH + 8];
+    static char imagePath[MAX_PATH + 8], refusal[512];
     snprintf(imagePath, sizeof imagePath, "%s.bmp", argv[2]);
-    Watch watch = {process.hProcess, process.dwProcessId, fopen(argv[2], "wb"), imagePath, {}, 0};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   ERROR_INTERNAL_ERROR, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), refusal,
+                   sizeof refusal, nullptr);
+    Watch watch = {
+        process.hProcess, process.dwProcessId, fopen(argv[2], "wb"), imagePath, refusal, {}, 0};
     if (watch.report == nullptr)
         return 2;
     const DWORD deadline = GetTickCount() + static_cast<DWORD>(atoi(limit));
