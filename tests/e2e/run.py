@@ -207,14 +207,20 @@ def run_case(wine, case):
     return faults
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__)
+def harness_parser(description):
+    """A parser with the options every harness command takes."""
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--launcher", required=True)
     parser.add_argument("--helpers", required=True)
     parser.add_argument("--wine", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--time-scale", type=int, default=1)
+    return parser
+
+
+def main():
+    parser = harness_parser(__doc__)
     parser.add_argument("--group", action="append")
     parser.add_argument("--prepare", action="store_true", help="create the Wine prefix and stop")
     args = parser.parse_args()

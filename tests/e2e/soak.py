@@ -8,23 +8,16 @@ with 0 and was recorded unaltered. A launch that Wine refused to start, and
 that the launcher reported as it must, is made again; the number of those is
 printed as "refused" and may not pass one in a hundred.
 """
-import argparse
 import shutil
 import subprocess
 import sys
 import time
 
-from run import Wine, windows_path
+from run import Wine, harness_parser, windows_path
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--launcher", required=True)
-    parser.add_argument("--helpers", required=True)
-    parser.add_argument("--wine", required=True)
-    parser.add_argument("--prefix", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--time-scale", type=int, default=1)
+    parser = harness_parser(__doc__)
     parser.add_argument("--count", type=int, default=1000)
     parser.add_argument("--slots", type=int, default=4)
     args = parser.parse_args()

@@ -277,9 +277,7 @@ int main(int argc, char** argv)
     static Totals totals = {0, 0, 0, 0, 0, 0, fopen(argv[6], "wb"), ""};
     if (totals.report == nullptr)
         return 2;
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   ERROR_INTERNAL_ERROR, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), totals.refusal,
-                   sizeof totals.refusal, nullptr);
+    RefusalText(totals.refusal, sizeof totals.refusal);
     TrimLineEnd(totals.refusal);
     CreateDirectoryA(argv[3], nullptr);
     static Slot slots[64];

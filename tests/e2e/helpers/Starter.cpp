@@ -176,9 +176,7 @@ int main(int argc, char** argv)
 
     static char imagePath[MAX_PATH + 8], refusal[512];
     snprintf(imagePath, sizeof imagePath, "%s.bmp", argv[2]);
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   ERROR_INTERNAL_ERROR, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), refusal,
-                   sizeof refusal, nullptr);
+    RefusalText(refusal, sizeof refusal);
     Watch watch = {
         process.hProcess, process.dwProcessId, fopen(argv[2], "wb"), imagePath, refusal, {}, 0};
     if (watch.report == nullptr)
