@@ -1,6 +1,9 @@
-// The byte rules that take the launcher's raw command line apart: the argument
-// string handed on, and the program token that names the settings file.
+// The byte rules of the command lines: the launcher's own, taken apart into the
+// argument string handed on and the program token that names the settings
+// file; and the one it starts, led by the program's path.
 #include "QuendRun.h"
+
+#include <string.h>
 
 const char* ArgumentString(const char* commandLine, const LeadBytes& leadBytes)
 {
@@ -63,4 +66,58 @@ size_t AppendText(char* area, size_t capacity, size_t length, const char* text)
     }
     area[length] = '\0';
     return length;
+}
+
+size_t AppendProgramPath(char* area, size_t capacity, const char* path)
+{
+    bool blank = false;
+    for (const char* at = path; *at != '\0'; ++at)
+        blank = blank || *at == ' ' || *at == '\t';
+    if (!blank)
+        return AppendText(area, capacity, 0, path);
+    size_t length = AppendText(area, capacity, 0, "\"");
+    length = AppendText(area, capacity, length, path);
+    return AppendText(area, capacity, length, "\"");
+}
+
+bool IsBatchFile(const char* path)
+{
+    size_t length = 0;
+    while (path[length] != '\0')
+        ++length;
+    if (length < 4)
+        return false;
+    char extension[5] = {};
+    for (size_t at = 0; at < 4; ++at) {
+        const char byte = path[length - 4 + at];
+        extension[at] = byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
+    }
+    return memcmp(extension, ".bat", 4) == 0 || memcmp(extension, ".cmd", 4) == 0;
+}
+
+bool IsPlainForBatch(const char* options, const char* argument, const LeadBytes& leadBytes)
+{
+    // cmd.exe reads the line after the path as one text: the options' quotes
+    // and a lead byte at their end carry over into the argument.
+    const char* const parts[] = {options, argument};
+    bool quoted = false;
+    bool secondByte = false;
+    for (size_t part = 0; part < 2; ++part) {
+        for (const unsigned char* at = reinterpret_cast<const unsigned char*>(parts[part]);
+             *at != '\0'; ++at) {
+            if (secondByte) {
+                secondByte = false;
+            } else if (leadBytes[*at]) {
+                secondByte = true;
+            } else if (*at == '"') {
+                quoted = !quoted;
+            } else if (part == 1) {
+                if (*at == '%' || *at == '\r' || *at == '\n')
+                    return false;
+                if (!quoted && (*at == '&' || *at == '|' || *at == '<' || *at == '>' || *at == '^'))
+                    return false;
+            }
+        }
+    }
+    return true;
 }

@@ -11,9 +11,10 @@
 const size_t kValueCapacity = 260;     // one settings value, the key list, a path
 const size_t kTokenCapacity = 1024;    // program token and so the settings path
 const size_t kArgumentCapacity = 1024; // argument copy, before and after mapping
-// Resolved path, one blank, the options and the argument copy, with the NUL.
+// Resolved path between two quotes, one blank, the options and the argument
+// copy, with the NUL.
 const size_t kCommandLineCapacity =
-    (kValueCapacity - 1) + 1 + (kValueCapacity - 1) + (kArgumentCapacity - 1) + 1;
+    2 + (kValueCapacity - 1) + 1 + (kValueCapacity - 1) + (kArgumentCapacity - 1) + 1;
 
 // Flags, one for each byte value, that are true for the lead bytes of the
 // ANSI code page: a lead byte and the byte after it form one character.
@@ -36,6 +37,21 @@ bool SettingsPath(char* token, size_t length);
 // Appends text to the string of `length` bytes in area. Returns the new length,
 // or capacity when text did not fit whole; the area stays NUL-terminated.
 size_t AppendText(char* area, size_t capacity, size_t length, const char* text);
+
+// Starts the command line in area with the program's path, between double
+// quotes when it holds a blank or a tab: the started program's own parser
+// would split it there. Returns the length as AppendText does.
+size_t AppendProgramPath(char* area, size_t capacity, const char* path);
+
+// True when the path names a batch file (".bat" or ".cmd", any case), which
+// the platform runs through cmd.exe.
+bool IsBatchFile(const char* path);
+
+// True when cmd.exe would take the argument, behind the options, as plain
+// text: no "&", "|", "<", ">" or "^" outside double quotes, and no "%", CR
+// or LF anywhere. Quotes toggle from the options on; a double-byte
+// character's second byte is never taken for one of these.
+bool IsPlainForBatch(const char* options, const char* argument, const LeadBytes& leadBytes);
 
 // True when `name` ends the argument on one of its character boundaries, with
 // at least one byte of the argument before it. Characters are compared by the

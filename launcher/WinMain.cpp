@@ -1,5 +1,6 @@
 // QuendRun's entry: one pass from the raw command line to the started program,
-// or to a warning box and -1 when the program can't be found or started.
+// or to a warning box and -1 when the program can't be found or started, or
+// what it would be given is not what was meant.
 //
 // Built for 32-bit Windows as the product, and for 64-bit Windows to run the
 // same code under test.
@@ -8,6 +9,75 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <string.h>
+
+namespace {
+
+// DLLs loaded by bare name later in the run, for the box or the shell's lookup,
+// are otherwise searched for in the launcher's own folder first, where others
+// may have put one. From here on only the system folder is searched. The call
+// exists from Windows 8, and on Vista and 7 with update KB2533623; where it is
+// missing nothing else is done, as SetDllDirectory would be inherited by the
+// started program.
+void RestrictDllSearch()
+{
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesCall)(DWORD);
+    const FARPROC found =
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    if (found != nullptr)
+        reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void (*)()>(found))(
+            LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// True when the ANSI code page holds every character of the command line as
+// it was given. The ANSI command line is the UTF-16 one in the platform's best
+// fit, which turns a character the code page lacks into a look-alike ("a" for
+// "ā", a real quote for a fullwidth one) or "?": another file, another
+// argument, a wild card.
+bool CommandLineIsExact()
+{
+    // UTF-8 holds every character, and its conversion takes no flags.
+    if (GetACP() == CP_UTF8)
+        return true;
+    const int kPiece = 256;
+    char bytes[4 * kPiece];
+    for (const wchar_t* wide = GetCommandLineW(); *wide != L'\0';) {
+        int count = 0;
+        while (count < kPiece && wide[count] != L'\0')
+            ++count;
+        // A surrogate pair is converted whole, in one piece.
+        if (count == kPiece && IS_HIGH_SURROGATE(wide[count - 1]))
+            --count;
+        BOOL usedDefault = FALSE;
+        if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, count, bytes, sizeof bytes,
+                                nullptr, &usedDefault) == 0 ||
+            usedDefault)
+            return false;
+        wide += count;
+    }
+    return true;
+}
+
+// The shell's lookup says why it failed in its result, not always in the
+// thread's last error. Its codes 2, 3, 5, 8 and 11 mean what the errors of
+// those numbers mean.
+DWORD LookupError(INT_PTR result)
+{
+    if (result == SE_ERR_NOASSOC)
+        return ERROR_NO_ASSOCIATION;
+    if (result == 0)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    return static_cast<DWORD>(result);
+}
+
+// Reports a failure that the launcher finds itself as the platform's own are.
+int Refuse(DWORD error, const char* caption)
+{
+    SetLastError(error);
+    ShowLastError(caption);
+    return -1;
+}
+
+} // namespace
 
 void ShowLastError(const char* caption)
 {
@@ -27,6 +97,8 @@ void ShowLastError(const char* caption)
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    RestrictDllSearch();
+
     // The runtime's start-up ends an unquoted name at the first byte above 0x7F
     // and knows no lead bytes, so the argument is taken from the raw command
     // line here, by the code page's rules.
@@ -49,6 +121,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (*argument == '\0')
         return 0;
 
+    // Neither a settings path nor an argument may be a look-alike of the one
+    // given.
+    if (!CommandLineIsExact())
+        return Refuse(ERROR_NO_UNICODE_TRANSLATION, commandLine);
+
     // Defaults stand in for whatever the settings file does not say.
     char programName[kValueCapacity];
     char options[kValueCapacity];
@@ -61,26 +138,26 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     // nothing, rather than a program given a cut argument.
     char argumentCopy[kArgumentCapacity];
     if (AppendText(argumentCopy, kArgumentCapacity, 0, argument) >= kArgumentCapacity ||
-        !ApplyWildCard(argumentCopy, keyList, keyCount, settings, leadBytes)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        ShowLastError(programName);
-        return -1;
-    }
+        !ApplyWildCard(argumentCopy, keyList, keyCount, settings, leadBytes))
+        return Refuse(ERROR_FILENAME_EXCED_RANGE, programName);
 
     // Ask the shell which program the configured name stands for.
     char program[kValueCapacity] = "";
-    if (reinterpret_cast<INT_PTR>(FindExecutableA(programName, "", program)) <= 32) {
-        ShowLastError(programName);
-        return -1;
-    }
+    const INT_PTR found = reinterpret_cast<INT_PTR>(FindExecutableA(programName, "", program));
+    if (found <= 32)
+        return Refuse(LookupError(found), programName);
     program[kValueCapacity - 1] = '\0';
 
     // Path, blank, options and argument, with nothing added between them.
     char programLine[kCommandLineCapacity];
-    size_t length = AppendText(programLine, kCommandLineCapacity, 0, program);
+    size_t length = AppendProgramPath(programLine, kCommandLineCapacity, program);
     length = AppendText(programLine, kCommandLineCapacity, length, " ");
     length = AppendText(programLine, kCommandLineCapacity, length, options);
     AppendText(programLine, kCommandLineCapacity, length, argumentCopy);
+
+    // cmd.exe runs a batch file and reads its command line as commands.
+    if (IsBatchFile(program) && !IsPlainForBatch(options, argumentCopy, leadBytes))
+        return Refuse(ERROR_BAD_ARGUMENTS, programLine);
 
     // The path is named apart from the command line, so that a blank in it
     // can't start a program found at one of its prefixes.

@@ -3,10 +3,11 @@
 // Each input is one command line (its bytes up to the first NUL). In code pages
 // 1252 and 932 it checks that the argument string is a suffix of the line that
 // the launcher's name rule leads to, that the program token and the settings
-// path stay inside their 1024 bytes and say what was cut, and that the command
-// line built from the longest path, options and argument copy never cuts the
-// argument. Every area is allocated to its exact capacity, so that a write or
-// read past it is caught by AddressSanitizer.
+// path stay inside their 1024 bytes and say what was cut, that the command line
+// built from the longest path, options and argument copy never cuts the
+// argument, and that a batch file's argument is refused exactly when cmd.exe
+// would read part of it as more than text. Every area is allocated to its exact
+// capacity, so that a write or read past it is caught by AddressSanitizer.
 #include "CodePages.h"
 
 #include <stdint.h>
@@ -76,18 +77,51 @@ void CheckArgumentString(const std::string& line, const char* text, const LeadBy
     if (copied >= kArgumentCapacity)
         return;
 
-    // The command line has room for the longest resolved path and options
-    // with any argument copy: nothing may be cut.
-    const std::string path(kValueCapacity - 1, 'p');
+    // The command line has room for the longest resolved path, quoted for its
+    // blank, and options with any argument copy: nothing may be cut.
+    const std::string path = std::string(kValueCapacity - 2, 'p') + " ";
     const std::string options(kValueCapacity - 1, ',');
     std::unique_ptr<char[]> programLine(new char[kCommandLineCapacity]);
-    size_t length = AppendText(programLine.get(), kCommandLineCapacity, 0, path.c_str());
+    size_t length = AppendProgramPath(programLine.get(), kCommandLineCapacity, path.c_str());
     length = AppendText(programLine.get(), kCommandLineCapacity, length, " ");
     length = AppendText(programLine.get(), kCommandLineCapacity, length, options.c_str());
     length = AppendText(programLine.get(), kCommandLineCapacity, length, copy.get());
-    const std::string expected = path + " " + options + copy.get();
+    const std::string expected = "\"" + path + "\" " + options + copy.get();
     Check(length == expected.size() && expected == programLine.get(),
           "the command line holds path, blank, options and argument whole", line);
+}
+
+// What cmd.exe would take for more than text in the argument behind the
+// options, read as one line: the argument's own bytes that are not second
+// bytes of a character, with the quote state the line has reached there.
+bool ExpectedPlainForBatch(const std::string& options, const std::string& argument,
+                           const LeadBytes& leadBytes)
+{
+    const std::string line = options + argument;
+    bool quoted = false;
+    for (size_t at = 0; at < line.size(); ++at) {
+        const unsigned char byte = static_cast<unsigned char>(line[at]);
+        if (leadBytes[byte]) {
+            ++at;
+            continue;
+        }
+        if (byte == '"')
+            quoted = !quoted;
+        if (at < options.size())
+            continue;
+        if (strchr("%\r\n", byte) != nullptr || (!quoted && strchr("&|<>^", byte) != nullptr))
+            return false;
+    }
+    return true;
+}
+
+void CheckBatchArgument(const std::string& line, const char* text, const LeadBytes& leadBytes)
+{
+    for (const char* options : {"", ",,,,", "/t:\"", "/o\x83"}) {
+        Check(IsPlainForBatch(options, text, leadBytes) ==
+                  ExpectedPlainForBatch(options, line, leadBytes),
+              "a batch file's argument is refused exactly when cmd.exe would run part of it", line);
+    }
 }
 
 void CheckProgramToken(const std::string& line, const char* text, size_t capacity)
@@ -133,6 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     CheckArgumentString(line, text.get(), CodePage1252());
     CheckArgumentString(line, text.get(), CodePage932());
+    CheckBatchArgument(line, text.get(), CodePage1252());
+    CheckBatchArgument(line, text.get(), CodePage932());
     CheckProgramToken(line, text.get(), kTokenCapacity);
     // Small areas reach the cut on short inputs too.
     CheckProgramToken(line, text.get(), 1 + (line.size() % 8));

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -20,11 +22,11 @@ TEST(ArgumentString, FollowsTheLaunchersName)
         {"\"C:\\T\\QuendRun.exe\" a.txt", false, "a.txt"},
         {"C:\\T\\QuendRun.exe a.txt", false, "a.txt"},
         {"\"C:\\Program Files\\QuendRun.exe\" a.txt", false, "a.txt"},
-        {"\"C:\\T\\QuendRun.exe\"a.txt", false, "a.txt"},         // glued: nothing to skip
-        {"\"C:\\T\\QuendRun.exe a.txt", false, ""},               // unclosed quote runs to the end
-        {"QuendRun.exe\t\x01\x1f a", false, "a"},                // control bytes skipped
-        {"Qu\xe9nd\x83\\.exe b", false, "b"},                     // bytes above 0x7F are name bytes
-        {" a.txt", false, "a.txt"},                               // empty name
+        {"\"C:\\T\\QuendRun.exe\"a.txt", false, "a.txt"}, // glued: nothing to skip
+        {"\"C:\\T\\QuendRun.exe a.txt", false, ""},       // unclosed quote runs to the end
+        {"QuendRun.exe\t\x01\x1f a", false, "a"},         // control bytes skipped
+        {"Qu\xe9nd\x83\\.exe b", false, "b"},             // bytes above 0x7F are name bytes
+        {" a.txt", false, "a.txt"},                       // empty name
         {"\t\x02x y", false, "x y"},
         {"Q.exe \"C:\\My Files\\a.txt\" ", false, "\"C:\\My Files\\a.txt\" "},
         {"Q.exe", false, ""},
@@ -34,7 +36,7 @@ TEST(ArgumentString, FollowsTheLaunchersName)
         // A lead byte takes the quote behind it along in code page 932 only.
         {"\"ab\x83\" x\" y", true, "y"},
         {"\"ab\x83\" x\" y", false, "x\" y"},
-        {"\"ab\x83", true, ""},                                   // the end ends the name
+        {"\"ab\x83", true, ""}, // the end ends the name
         {"\"\x83\x5c\\Q.exe\" z", true, "z"},
     };
     for (const ArgumentCase& c : cases) {
@@ -57,8 +59,8 @@ TEST(ProgramToken, NamesTheSettingsFile)
         {"\"C:\\Program Files\\QuendRun.exe\" a.txt", "C:\\Program", "C:\\Progini"},
         {"\"C:\\T\\QuendRun.exe\"a.txt b", "C:\\T\\QuendRun.exea.txt", "C:\\T\\QuendRun.exea.ini"},
         {"QuendRun a.txt", "QuendRun", "Quendini"},
-        {"Q\tR.exe a", "Q\tR.exe", "Q\tR.ini"},                   // only a blank ends it
-        {"Qu\x83 x", "Qu\x83", "ini"},                            // no regard to lead bytes
+        {"Q\tR.exe a", "Q\tR.exe", "Q\tR.ini"}, // only a blank ends it
+        {"Qu\x83 x", "Qu\x83", "ini"},          // no regard to lead bytes
         {"ab x", "ab", nullptr},
         {" a.txt", "", nullptr},
         {"\"\" a", "", nullptr},
@@ -98,6 +100,64 @@ TEST(AppendText, NeverWritesPastItsArea)
     EXPECT_EQ(AppendText(area, sizeof area, length, ""), 7u);
     EXPECT_EQ(AppendText(area, sizeof area, length, "h"), sizeof area);
     EXPECT_STREQ(area, "abcdefg");
+}
+
+TEST(AppendProgramPath, QuotesAPathWithABlankOrTab)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\T\\Quend.exe", "C:\\T\\Quend.exe"},
+        {"D:\\My Tools\\Quend.exe", "\"D:\\My Tools\\Quend.exe\""},
+        {"D:\\My\tTools\\Quend.exe", "\"D:\\My\tTools\\Quend.exe\""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        char area[kCommandLineCapacity];
+        EXPECT_EQ(AppendProgramPath(area, kCommandLineCapacity, c.first), strlen(c.second));
+        EXPECT_STREQ(area, c.second);
+    }
+    // The longest path, quoted, leaves room for the rest of the line.
+    const std::string path = std::string(kValueCapacity - 2, 'p') + " ";
+    char area[kCommandLineCapacity];
+    EXPECT_EQ(AppendProgramPath(area, kCommandLineCapacity, path.c_str()), path.size() + 2);
+}
+
+struct BatchCase {
+    const char* path;
+    const char* options;
+    const char* argument;
+    bool japanese;
+    bool refused;
+};
+
+TEST(IsPlainForBatch, RefusesWhatCmdWouldRun)
+{
+    const BatchCase cases[] = {
+        {"C:\\T\\run.bat", ",,,,", "notes", false, false},
+        {"C:\\T\\run.bat", ",,,,", "a&echo INJECTED>inj.txt", false, true},
+        {"C:\\T\\RUN.CMD", "", "a|b", false, true},
+        {"C:\\T\\run.Bat", "", "a<b", false, true},
+        {"C:\\T\\run.cmd", "", "a>b", false, true},
+        {"C:\\T\\run.bat", "", "a^b", false, true},
+        {"C:\\T\\run.bat", "", "\"a&b|c<d>e^f\"", false, false}, // inside quotes
+        {"C:\\T\\run.bat", "", "\"a b\"&c", false, true},        // after the closing quote
+        {"C:\\T\\run.bat", "", "\"50%\"", false, true},          // % even in quotes
+        {"C:\\T\\run.bat", "", "a\rb", false, true},
+        {"C:\\T\\run.bat", "", "\"a\nb\"", false, true},
+        {"C:\\T\\run.bat", "/t:\"", "a&b", false, false}, // options opened a quote
+        {"C:\\T\\run.bat", "/t:\"x\"", "a&b", false, true},
+        // The second bytes of these characters are "|" and "^" in code page 932.
+        {"C:\\T\\run.bat", "", "\x83|\x83^", true, false},
+        {"C:\\T\\run.bat", "", "\x83|\x83^", false, true},
+        {"C:\\T\\run.bat", "/o\x83", "^x", true, false}, // a lead byte carries over
+        {"C:\\T\\run.exe", "", "a&b%c", false, false},   // not a batch file
+        {"C:\\T\\run.bat.exe", "", "a&b", false, false},
+        {"bat", "", "a&b", false, false},
+    };
+    for (const BatchCase& c : cases) {
+        const LeadBytes& lead = c.japanese ? CodePage932() : CodePage1252();
+        const bool refused = IsBatchFile(c.path) && !IsPlainForBatch(c.options, c.argument, lead);
+        EXPECT_EQ(refused, c.refused) << c.path << " " << c.options << c.argument;
+    }
 }
 
 } // namespace
