@@ -10,6 +10,7 @@ import time
 from dataclasses import dataclass, field
 
 TARGET = object()  # a copy of the recording target program
+PLANTED = object()  # a DLL that leaves "<its path>.loaded" when loaded
 
 LAUNCHER = b'"{dir}\\QuendRun.exe"'
 QUEND = b"{dir}\\Quend.exe"
@@ -19,6 +20,9 @@ ERROR_FILE_NOT_FOUND = 2
 ERROR_PATH_NOT_FOUND = 3
 ERROR_BAD_EXE_FORMAT = 193
 ERROR_FILENAME_EXCED_RANGE = 206
+ERROR_BAD_ARGUMENTS = 160
+ERROR_NO_UNICODE_TRANSLATION = 1113
+ERROR_NO_ASSOCIATION = 1155
 
 STARTF_USESHOWWINDOW_FORCEONFEEDBACK = 0x41
 SW_SHOWNORMAL = 1
@@ -45,6 +49,7 @@ class Case:
     codepage: str = "cp1252"                     # the ANSI code page paths are written in
     windows_files: dict = field(default_factory=dict)  # files put in the Windows folder
     reads: list = None                           # the profile reads made, in order
+    wide: bool = False                           # started in UTF-16 from UTF-8 bytes, as Explorer does
 
     def expander(self, folder):
         return lambda text: text.replace(b"{dir}", folder)
@@ -149,7 +154,7 @@ SETTINGS = [
     Case("settings", "quotes inside a value", LAUNCHER + b" notes", started_quend(b'/t:"x y"note*'),
          settings=ini(executable(b'Options=/t:"x y" '))),
     Case("settings", "program path with blanks", LAUNCHER + b" a.txt",
-         {"My Tools\\Quend.exe": b"{dir}\\My Tools\\Quend.exe ,,,,a.txt"},
+         {"My Tools\\Quend.exe": b'"{dir}\\My Tools\\Quend.exe" ,,,,a.txt'},
          settings=ini(executable(b"FileName={dir}\\My Tools\\Quend.exe")),
          files={"My Tools\\Quend.exe": TARGET}),
 ]
@@ -247,7 +252,7 @@ LONG = b"a" * 1018 + b".txt"  # 1022 bytes
 
 MENDS = [
     Case("mends", "decoy at a prefix of the path is never started", LAUNCHER + b" a.txt",
-         {"My Tools\\Quend.exe": b"{dir}\\My Tools\\Quend.exe ,,,,a.txt"},
+         {"My Tools\\Quend.exe": b'"{dir}\\My Tools\\Quend.exe" ,,,,a.txt'},
          settings=ini(executable(b"FileName={dir}\\My Tools\\Quend.exe")),
          files={"My Tools\\Quend.exe": TARGET, "My.exe": TARGET}),
     Case("mends", "argument of 1023 bytes", LAUNCHER + b" " + LONG + b"x",
@@ -261,6 +266,81 @@ MENDS = [
          box=(b"Quend.exe", ERROR_FILENAME_EXCED_RANGE)),
     Case("mends", "empty program token reads no settings", b" notes", started_quend(b",,,,note*"),
          settings=ini(executable(b"Options=wrong"))),
+]
+
+
+
+def batch_ran(expected):
+    """A check that run.bat ran and wrote its arguments, holding `expected`,
+    and that nothing else ran."""
+    def check(folder, outcome):
+        ran = folder / "ran.txt"
+        for _ in range(1200):
+            if ran.exists() and ran.read_bytes():
+                break
+            time.sleep(0.05)
+        faults = [] if ran.exists() and expected in ran.read_bytes() else ["run.bat did not run with %r" % expected]
+        return faults + (["an injected command ran"] if (folder / "inj.txt").exists() else [])
+    return check
+
+
+def batch_refused(folder, outcome):
+    ran = [name for name in ("ran.txt", "inj.txt") if (folder / name).exists()]
+    return ["%s was written" % name for name in ran]
+
+
+def not_planted(folder, outcome):
+    marker = folder / "uxtheme.dll.loaded"
+    return ["the planted DLL was loaded by " + marker.read_text().strip()] if marker.exists() else []
+
+
+BATCH = ini(executable(b"FileName={dir}\\run.bat"))
+BATCH_FILES = {"Quend.exe": TARGET, "run.bat": b"@echo %*>ran.txt\r\n"}
+# Wine, like Windows, prefers a DLL found beside the program only when told
+# to take native DLLs first.
+NATIVE_UXTHEME = {"WINEDLLOVERRIDES": "mscoree,mshtml=;uxtheme=n,b"}
+LOOK_ALIKE = b"a" * 1000
+
+MENDS += [
+    # Characters that the ANSI code page lacks arrive as look-alikes in it.
+    Case("mends", "look-alike letter is refused", LAUNCHER + " C:\\docs\\ā.txt".encode(), wide=True, exit=-1,
+         box=(LAUNCHER + b" C:\\docs\\a.txt", ERROR_NO_UNICODE_TRANSLATION), reads=[]),
+    Case("mends", "fullwidth quotes are refused", LAUNCHER + " a＂ -evil ＂b".encode(), wide=True, exit=-1,
+         box=(LAUNCHER + b' a" -evil "b', ERROR_NO_UNICODE_TRANSLATION)),
+    Case("mends", "Japanese in code page 1252 is refused", LAUNCHER + " 日本s".encode(), wide=True, exit=-1,
+         box=(LAUNCHER + b" ??s", ERROR_NO_UNICODE_TRANSLATION)),
+    Case("mends", "look-alike past the first thousand characters", LAUNCHER + b" " + LOOK_ALIKE + "ā".encode(),
+         wide=True, exit=-1, box=(LAUNCHER + b" " + LOOK_ALIKE + b"a", ERROR_NO_UNICODE_TRANSLATION)),
+    Case("mends", "look-alike folder reads no settings", '"{dir}\\Tōols\\QuendRun.exe" notes'.encode(),
+         wide=True, exit=-1, launcher="Tōols\\QuendRun.exe", files={"Tools\\Quend.exe": TARGET},
+         settings=ini(executable(b"FileName={dir}\\Tools\\Quend.exe")), settings_name="Tools\\QuendRun.ini",
+         box=(b'"{dir}\\Tools\\QuendRun.exe" notes', ERROR_NO_UNICODE_TRANSLATION)),
+    Case("mends", "look-alike folder without an argument", '"{dir}\\Tōols\\QuendRun.exe"'.encode(), wide=True,
+         launcher="Tōols\\QuendRun.exe"),
+    Case("mends", "character held by code page 1252", LAUNCHER + " café notes".encode(), wide=True,
+         started=started_quend(b",,,,caf\xe9 note*")),
+    Case("mends", "Japanese held by code page 932", LAUNCHER + " 日本s".encode(), wide=True, env=JAPANESE,
+         codepage="cp932", started=started_quend(b",,,," + "日本*".encode("cp932"))),
+    # cmd.exe runs a batch file and reads its command line as commands.
+    Case("mends", "plain argument runs a batch file", LAUNCHER + b" notes", settings=BATCH, files=BATCH_FILES,
+         check=batch_ran(b"note*")),
+    Case("mends", "quoted ampersand runs a batch file", LAUNCHER + b' "a&b"', settings=BATCH, files=BATCH_FILES,
+         check=batch_ran(b'"a&b"')),
+    Case("mends", "command after an ampersand is refused", LAUNCHER + b" a&echo INJECTED>inj.txt", exit=-1,
+         settings=BATCH, files=BATCH_FILES, check=batch_refused,
+         box=(b"{dir}\\run.bat ,,,,a&echo INJECTED>inj.txt", ERROR_BAD_ARGUMENTS)),
+    Case("mends", "percent sign in quotes is refused", LAUNCHER + b' "50%PATH%"', exit=-1, settings=BATCH,
+         files=BATCH_FILES, check=batch_refused, box=(b'{dir}\\run.bat ,,,,"50%PATH%"', ERROR_BAD_ARGUMENTS)),
+    Case("mends", "failed start shows the quoted path", LAUNCHER + b" a.txt", exit=-1,
+         settings=ini(executable(b"FileName={dir}\\My Tools\\bad.exe")),
+         files={"Quend.exe": TARGET, "My Tools\\bad.exe": b"not a program\r\n"},
+         box=(b'"{dir}\\My Tools\\bad.exe" ,,,,a.txt', ERROR_BAD_EXE_FORMAT)),
+    Case("mends", "document no program opens", LAUNCHER + b" a.txt", exit=-1,
+         settings=ini(executable(b"FileName={dir}\\doc.qqq")), files={"Quend.exe": TARGET, "doc.qqq": b"text"},
+         box=(b"{dir}\\doc.qqq", ERROR_NO_ASSOCIATION)),
+    Case("mends", "DLL planted beside the launcher is not loaded", LAUNCHER + b" a.txt", exit=-1,
+         settings=ini(executable(b"FileName=missing.exe")), files={"uxtheme.dll": PLANTED}, env=NATIVE_UXTHEME,
+         box=(b"missing.exe", ERROR_FILE_NOT_FOUND), check=not_planted),
 ]
 
 from hostile import HOSTILE  # noqa: E402 (it builds on the definitions above)

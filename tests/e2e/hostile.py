@@ -156,8 +156,9 @@ FILES = [
     Case(GROUP, "settings file without a final line break", LAUNCHER + b" notes", started_quend(b"/end:note*"),
          settings=b"[Executable]\r\nOptions=/end:"),
     # Wine's reader takes a file with a UTF-8 byte order mark as UTF-8, and
-    # hands its values on in the ANSI code page.
-    Case(GROUP, "settings file with a UTF-8 byte order mark", LAUNCHER + b" notes",
+    # hands its values on in the ANSI code page. Windows' reader does not skip
+    # the mark: there the first section is lost.
+    Case(GROUP, "Wine's reader: settings file with a UTF-8 byte order mark", LAUNCHER + b" notes",
          started_quend(b"/\xe9:note*"), settings=b"\xef\xbb\xbf" + ini(executable("Options=/é:".encode("utf-8")))),
 ]
 

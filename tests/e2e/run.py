@@ -19,6 +19,7 @@ import time
 import cases as table
 
 TARGET = table.TARGET
+PLANTED = table.PLANTED
 
 
 def windows_path(path, codepage="cp1252"):
@@ -116,6 +117,8 @@ def prepare_folder(wine, case, folder, expand):
         path.parent.mkdir(parents=True, exist_ok=True)
         if content is TARGET:
             shutil.copy(wine.helpers / "Target.exe", path)
+        elif content is PLANTED:
+            shutil.copy(wine.helpers / "Planted.dll", path)
         else:
             path.write_bytes(content)
     if case.settings is not None:
@@ -135,7 +138,8 @@ def run_case(wine, case):
     expand = case.expander(windows_path(folder, case.codepage))
     launcher = prepare_folder(wine, case, folder, expand)
     request = folder / "request.bin"
-    request.write_bytes(windows_path(launcher, case.codepage) + b"\n%d\n%d\n" % (case.show, 20000 * wine.scale)
+    request.write_bytes(windows_path(launcher, "utf-8" if case.wide else case.codepage)
+                        + b"\n%d\n%d\n" % (case.show, 20000 * wine.scale)
                         + expand(case.command))
     report = folder / "report.txt"
     current = local(folder, case.cwd)
@@ -148,7 +152,9 @@ def run_case(wine, case):
     for name, content in case.windows_files.items():
         (wine.windows_folder / name).write_bytes(expand(content))
     try:
-        wine.run([str(wine.helpers / "Starter.exe"), windows_path(request).decode(), windows_path(report).decode()],
+        mode = ["wide"] if case.wide else []
+        wine.run([str(wine.helpers / "Starter.exe")] + mode + [windows_path(request).decode(),
+                                                               windows_path(report).decode()],
                  cwd=current, env=env)
     finally:
         for name in case.windows_files:

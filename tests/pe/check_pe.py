@@ -15,7 +15,10 @@ MAX_SIZE = 20 * 1024
 
 DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"}
 FUNCTIONS = ["GetCommandLineA", "GetPrivateProfileStringA", "FindExecutableA", "CreateProcessA",
-             "GetLastError", "FormatMessageA", "LocalFree", "MessageBoxA", "GetACP", "GetCPInfo"]
+             "GetLastError", "FormatMessageA", "LocalFree", "MessageBoxA", "GetACP", "GetCPInfo",
+             "GetCommandLineW", "WideCharToMultiByte", "GetProcAddress"]
+# The UTF-16 command line is only read, to tell whether the ANSI one is exact.
+WIDE_ALLOWED = {"GetCommandLineW"}
 STRINGS = [("Comments", ""), ("CompanyName", None), ("FileDescription", "QuendRun"),
            ("FileVersion", "1, 0, 0, 1"), ("InternalName", "QuendRun"), ("LegalCopyright", None),
            ("LegalTrademarks", ""), ("OriginalFilename", "QuendRun.exe"), ("PrivateBuild", "2002/4/6"),
@@ -110,7 +113,7 @@ def main(path):
     for function in FUNCTIONS:
         if function not in names:
             faults.append("%s is not imported" % function)
-        if function[:-1] + "W" in names:
+        if function.endswith("A") and function[:-1] + "W" in names - WIDE_ALLOWED:
             faults.append("%sW is imported" % function[:-1])
     check_version(pe)
 

@@ -1,13 +1,15 @@
 // Test starter: starts a program with exact command-line bytes, reads and
 // dismisses the message boxes it shows, and reports how it ended.
 //
-//   Starter <request> <report>
+//   Starter [wide] <request> <report>
 // The request file holds the program path on its first line, the show command
 // for its start-up record on the second (-1 for none), the time limit in
 // milliseconds on the third, and the raw command line as the rest, to its end.
 // The report gets lines "box <caption hex> <text hex> <alive>", where alive is
 // 1 when the program was still running with its box up, then "exit <code>" or
 // "timeout". The first box is also saved as a picture, "<report>.bmp".
+// With "wide", the path and the command line are UTF-8, started as UTF-16 by
+// CreateProcessW, as Explorer starts programs.
 //
 // Wine now and then fails to create a process at all (error 1359). The starter
 // tries its own start again; a box with the system's text for that error gets
@@ -134,15 +136,37 @@ int FormatError(const char* error, const char* path)
     return 0;
 }
 
+bool Start(bool wide, const char* program, char* commandLine, const STARTUPINFOA& startup,
+           PROCESS_INFORMATION& process)
+{
+    if (!wide)
+        return CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              const_cast<STARTUPINFOA*>(&startup), &process) != 0;
+    static wchar_t wideProgram[MAX_PATH * 4], wideLine[32768];
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, program, -1, wideProgram,
+                            MAX_PATH * 4) == 0 ||
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, commandLine, -1, wideLine, 32768) == 0)
+        return false;
+    STARTUPINFOW wideStartup;
+    memset(&wideStartup, 0, sizeof wideStartup);
+    wideStartup.cb = sizeof wideStartup;
+    wideStartup.dwFlags = startup.dwFlags;
+    wideStartup.wShowWindow = startup.wShowWindow;
+    return CreateProcessW(wideProgram, wideLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &wideStartup, &process) != 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 4 && strcmp(argv[1], "format") == 0)
         return FormatError(argv[2], argv[3]);
-    if (argc != 3)
+    const bool wide = argc == 4 && strcmp(argv[1], "wide") == 0;
+    if (argc != 3 && !wide)
         return 2;
-    FILE* request = fopen(argv[1], "rb");
+    const char* reportPath = argv[argc - 1];
+    FILE* request = fopen(argv[argc - 2], "rb");
     if (request == nullptr)
         return 2;
     static char buffer[65536];
@@ -166,19 +190,17 @@ int main(int argc, char** argv)
         startup.wShowWindow = static_cast<WORD>(atoi(show));
     }
     PROCESS_INFORMATION process;
-    for (int tries = 1; !CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
-                                        nullptr, &startup, &process);
-         ++tries) {
+    for (int tries = 1; !Start(wide, program, commandLine, startup, process); ++tries) {
         if (GetLastError() != ERROR_INTERNAL_ERROR || tries == 3)
             return 3;
         Sleep(100);
     }
 
     static char imagePath[MAX_PATH + 8], refusal[512];
-    snprintf(imagePath, sizeof imagePath, "%s.bmp", argv[2]);
+    snprintf(imagePath, sizeof imagePath, "%s.bmp", reportPath);
     RefusalText(refusal, sizeof refusal);
     Watch watch = {
-        process.hProcess, process.dwProcessId, fopen(argv[2], "wb"), imagePath, refusal, {}, 0};
+        process.hProcess, process.dwProcessId, fopen(reportPath, "wb"), imagePath, refusal, {}, 0};
     if (watch.report == nullptr)
         return 2;
     const DWORD deadline = GetTickCount() + static_cast<DWORD>(atoi(limit));
