@@ -13,8 +13,10 @@ until the target says it has started:
 
 Every row hands the target the same command-line tail, which the target checks.
 Writes results.md (medians, 95th percentiles, ratios, footprint), launch.svg
-(the distributions) and samples.txt (every launch) into the results folder.
-Run through bench/run, which installs and builds what it needs first.
+(the distributions) and samples.txt (every launch) into the results folder,
+build/bench/results unless told; --save writes them into bench/results, the
+figures kept in the repository. Run through bench/run, which installs and
+builds what it needs first.
 """
 import argparse
 import os
@@ -27,6 +29,7 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "bench"
+SAVED = ROOT / "bench" / "results"   # the results kept in the repository
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 
@@ -324,12 +327,14 @@ def run(rounds, results):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
     parser.add_argument("--rounds", type=int, default=200, help="timed rounds (default 200)")
-    parser.add_argument("--results", type=pathlib.Path, default=ROOT / "bench" / "results",
-                        help="folder for results.md, launch.svg and samples.txt")
+    parser.add_argument("--results", type=pathlib.Path, default=BUILD / "results",
+                        help="folder for results.md, launch.svg and samples.txt (default build/bench/results)")
+    parser.add_argument("--save", action="store_true",
+                        help="write the results into bench/results, the ones kept in the repository")
     args = parser.parse_args()
     if args.rounds < 1:
         parser.error("--rounds must be at least 1")
-    run(args.rounds, args.results.resolve())
+    run(args.rounds, (SAVED if args.save else args.results).resolve())
 
 
 if __name__ == "__main__":

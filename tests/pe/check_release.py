@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""Checks the release zip that scripts/release_zip.py packs from the product.
+
+    check_release.py package EXE WORKDIR   its members, and that it packs alike twice
+    check_release.py signed EXE WORKDIR    the exe in it signed with a throwaway certificate
+
+Exits 77 (skipped) for "signed" when osslsigncode is not installed.
+"""
+import configparser
+import hashlib
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import zipfile
+
+import pefile
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+PACKER = ROOT / "scripts" / "release_zip.py"
+MEMBERS = ["QuendRun.exe", "QuendRun.ini", "README.txt", "LICENSE.txt"]
+MARKER = "<!-- end of the user's guide -->"
+# The launcher's defaults, which the sample settings spell out.
+SETTINGS = {"Executable": {"FileName": "Quend.exe", "Options": ",,,,"}, "Wild Card": {"s": "*"}}
+SKIPPED = 77
+
+faults = []
+
+
+def expect(what, got, wanted):
+    if got != wanted:
+        faults.append("%s: %r, expected %r" % (what, got, wanted))
+
+
+def pack(exe, outdir, **signing):
+    environment = {k: v for k, v in os.environ.items() if not k.startswith("QUENDRUN_SIGN_")}
+    environment.update(signing)
+    subprocess.run([sys.executable, str(PACKER), str(exe), str(outdir)], env=environment, check=True)
+    zips = sorted(outdir.glob("QuendRun-*-win32.zip"))
+    expect("zips in %s" % outdir, len(zips), 1)
+    return zips[0]
+
+
+def text_member(name, data):
+    """A text member: ASCII, CRLF line ends only, no byte order mark."""
+    if not data.isascii():
+        faults.append("%s is not ASCII" % name)
+    if data.replace(b"\r\n", b"").count(b"\n") or data.replace(b"\r\n", b"").count(b"\r"):
+        faults.append("%s has line ends other than CRLF" % name)
+    if not data.endswith(b"\r\n"):
+        faults.append("%s does not end with CRLF" % name)
+    return data.decode("ascii", errors="replace").replace("\r\n", "\n")
+
+
+def check_package(exe, work):
+    shutil.rmtree(work, ignore_errors=True)
+    first = pack(exe, work / "a")
+    # Again from a copy with another date and mode: neither may reach the zip.
+    copy = work / "b-input" / "QuendRun.exe"
+    copy.parent.mkdir(parents=True)
+    shutil.copyfile(exe, copy)
+    os.chmod(copy, 0o600)
+    os.utime(copy, (1e9, 1e9))
+    second = pack(copy, work / "b")
+    if first.read_bytes() != second.read_bytes():
+        faults.append("two packings differ: %s %s" % (first, second))
+
+    version = re.search(r"FILEVERSION\s+(\d+), (\d+), (\d+), (\d+)",
+                        (ROOT / "resources" / "QuendRun.rc").read_text()).groups()
+    expect("zip name", first.name, "QuendRun-%s-win32.zip" % ".".join(version))
+    digest = hashlib.sha256(first.read_bytes()).hexdigest()
+    expect(".sha256", (first.parent / (first.name + ".sha256")).read_text(), "%s  %s\n" % (digest, first.name))
+
+    with zipfile.ZipFile(first) as archive:
+        expect("members", archive.namelist(), MEMBERS)
+        data = {name: archive.read(name) for name in archive.namelist()}
+    if data.get("QuendRun.exe") != exe.read_bytes():
+        faults.append("QuendRun.exe in the zip is not the product's bytes")
+
+    readme = text_member("README.txt", data.get("README.txt", b""))
+    guide, developers = (ROOT / "README.md").read_text(encoding="utf-8").split(MARKER + "\n")
+    if MARKER in readme or "<!--" in readme:
+        faults.append("README.txt holds the marker")
+    lines = set(readme.splitlines())
+    for heading in re.findall(r"^#+\s+(.*?)\s*$", developers, re.M):
+        if heading in lines:
+            faults.append("README.txt holds the developers' heading %r" % heading)
+    title = re.search(r"^#\s+(.*?)\s*$", guide, re.M).group(1)
+    if title not in lines:
+        faults.append("README.txt lacks the guide's title %r" % title)
+    if any(line != line.rstrip() for line in lines):
+        faults.append("README.txt has trailing blanks")
+
+    ini = data.get("QuendRun.ini", b"")
+    if ini.startswith(b"\xef\xbb\xbf"):
+        faults.append("QuendRun.ini starts with a byte order mark")
+    parser = configparser.ConfigParser(delimiters="=", comment_prefixes=";", interpolation=None)
+    parser.optionxform = str
+    parser.read_string(text_member("QuendRun.ini", ini))
+    expect("QuendRun.ini settings", {name: dict(parser[name]) for name in parser.sections()}, SETTINGS)
+
+    license_text = text_member("LICENSE.txt", data.get("LICENSE.txt", b""))
+    expect("LICENSE.txt", license_text, (ROOT / "LICENSE").read_text())
+
+
+def check_signed(exe, work):
+    if not shutil.which("osslsigncode"):
+        print("osslsigncode is not installed: skipped")
+        return SKIPPED
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    cert, key, pfx = work / "cert.pem", work / "key.pem", work / "signer.pfx"
+    quiet = {"check": True, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=QuendRun test signer", "-addext", "extendedKeyUsage=codeSigning",
+                    "-keyout", str(key), "-out", str(cert)], **quiet)
+    # OpenSSL 3's default algorithms, named so that another default can't
+    # make a file that osslsigncode cannot read.
+    subprocess.run(["openssl", "pkcs12", "-export", "-in", str(cert), "-inkey", str(key), "-out", str(pfx),
+                    "-certpbe", "AES-256-CBC", "-keypbe", "AES-256-CBC", "-macalg", "sha256",
+                    "-passout", "pass:throwaway secret"], **quiet)
+    before = exe.read_bytes()
+    zip_path = pack(exe, work / "out", QUENDRUN_SIGN_PFX=str(pfx), QUENDRUN_SIGN_PASSWORD="throwaway secret")
+    signed = work / "QuendRun.exe"
+    with zipfile.ZipFile(zip_path) as archive:
+        signed.write_bytes(archive.read("QuendRun.exe"))
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", str(cert), "-in", str(signed)],
+                            capture_output=True, text=True)
+    if result.returncode != 0:
+        faults.append("the signature does not verify:\n" + result.stdout + result.stderr)
+    if not re.search(r"^Message digest algorithm\s*:\s*SHA256\s*$", result.stdout, re.M):
+        faults.append("the signature's digest is not SHA-256")
+
+    expect("product bytes after signing", exe.read_bytes() == before, True)
+    security = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+    expect("product signature size", pefile.PE(str(exe), fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY[security].Size, 0)
+    return None
+
+
+def main(mode, exe, work):
+    exe, work = pathlib.Path(exe).resolve(), pathlib.Path(work).resolve()
+    status = {"package": check_package, "signed": check_signed}[mode](exe, work)
+    if status == SKIPPED:
+        return SKIPPED
+    for fault in faults:
+        print("FAIL " + fault)
+    print("%s: %s" % (mode, "%d faults" % len(faults) if faults else "ok"))
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:]))
