@@ -6,6 +6,7 @@ QuendRun.exe and, unless a case says otherwise, a target copy as Quend.exe, the
 default program name. A target copy that is not listed under `started` must not
 start.
 """
+import pathlib
 import time
 from dataclasses import dataclass, field
 
@@ -121,11 +122,11 @@ TOKEN = [
     Case("token", "full path reads the file beside it", LAUNCHER + b" notes", started_quend(b"/o:note*"),
          settings=ini(executable(b"Options=/o:"))),
     Case("token", "quoted path with a blank reads the cut name", b'"{dir}\\Program Files\\QuendRun.exe" notes',
-         {"Program Files\\Quend.exe": b"{dir}\\Program Files\\Quend.exe /cut:note*"},
+         {"Program Files\\Quend.exe": b'"{dir}\\Program Files\\Quend.exe" /cut:note*'},
          launcher="Program Files\\QuendRun.exe", settings_name="Progini",
          settings=ini(executable(b"Options=/cut:")), files={"Program Files\\Quend.exe": TARGET}),
     Case("token", "file named after the whole path is not read", b'"{dir}\\Program Files\\QuendRun.exe" notes',
-         {"Program Files\\Quend.exe": b"{dir}\\Program Files\\Quend.exe ,,,,note*"},
+         {"Program Files\\Quend.exe": b'"{dir}\\Program Files\\Quend.exe" ,,,,note*'},
          launcher="Program Files\\QuendRun.exe", settings=ini(executable(b"Options=wrong")),
          settings_name="Program Files\\QuendRun.ini", files={"Program Files\\Quend.exe": TARGET}),
     Case("token", "bare name is looked up in the Windows folder", b"QuendRun notes",
@@ -135,6 +136,9 @@ TOKEN = [
     Case("token", "empty token reads no settings", b" notes", started_quend(b",,,,note*"),
          settings=ini(executable(b"Options=wrong"))),
 ]
+
+# The settings file that the release package holds.
+SAMPLE_SETTINGS = (pathlib.Path(__file__).resolve().parents[2] / "resources" / "QuendRun.ini").read_bytes()
 
 SETTINGS = [
     Case("settings", "options and a table", LAUNCHER + b" report.txt",
@@ -153,6 +157,8 @@ SETTINGS = [
          settings=ini(executable(b'Options=  "/a b "  '))),
     Case("settings", "quotes inside a value", LAUNCHER + b" notes", started_quend(b'/t:"x y"note*'),
          settings=ini(executable(b'Options=/t:"x y" '))),
+    Case("settings", "packaged sample settings give the defaults", LAUNCHER + b" notes",
+         started_quend(b",,,,note*"), settings=SAMPLE_SETTINGS),
     Case("settings", "program path with blanks", LAUNCHER + b" a.txt",
          {"My Tools\\Quend.exe": b'"{dir}\\My Tools\\Quend.exe" ,,,,a.txt'},
          settings=ini(executable(b"FileName={dir}\\My Tools\\Quend.exe")),

@@ -9,7 +9,7 @@ import random
 import re
 from dataclasses import dataclass
 
-from cases import (Case, ERROR_FILENAME_EXCED_RANGE, ERROR_PATH_NOT_FOUND, JAPANESE, LAUNCHER, QUEND,
+from cases import (Case, ERROR_FILE_NOT_FOUND, ERROR_FILENAME_EXCED_RANGE, JAPANESE, LAUNCHER, QUEND,
                    TARGET, executable, ini, started_quend, wild_card)
 
 GROUP = "hostile"
@@ -120,12 +120,13 @@ MAPPINGS = [
 
 CAPACITIES = [
     # Wine's shell lookup finds no program by a name of more than 255 bytes,
-    # though the file is there, and leaves error 3: the box shows the name as
-    # it was read, whole or cut by the reader to 259 bytes.
+    # though the file is there, and says so by its result, "file not found":
+    # the box shows the name as it was read, whole or cut by the reader to 259
+    # bytes.
     Sized(GROUP, "FileName of 259 bytes reaches the lookup whole", LAUNCHER + b" a.txt", exit=-1,
-          settings=ini(executable(b"FileName={program}")), box=(b"{program}", ERROR_PATH_NOT_FOUND), program=259),
+          settings=ini(executable(b"FileName={program}")), box=(b"{program}", ERROR_FILE_NOT_FOUND), program=259),
     Sized(GROUP, "FileName over 260 bytes is cut to 259", LAUNCHER + b" a.txt", exit=-1,
-          settings=ini(executable(b"FileName={program}" + text(60))), box=(b"{program}", ERROR_PATH_NOT_FOUND),
+          settings=ini(executable(b"FileName={program}" + text(60))), box=(b"{program}", ERROR_FILE_NOT_FOUND),
           program=259),
     Case(GROUP, "Options of 259 bytes", LAUNCHER + b" a.txt", started_quend(OPTIONS_259 + b"a.txt"),
          settings=ini(executable(b"Options=" + OPTIONS_259))),
