@@ -15,6 +15,7 @@ import sys
 import textwrap
 
 MARKER = "<!-- end of the user's guide -->"
+KEEP = "\x02"  # a blank that wrapping keeps, made a blank again at the end
 WIDTH = 79
 
 # Typographic characters with an ASCII stand-in; any other non-ASCII fails.
@@ -72,7 +73,8 @@ def inline(text, links):
         else:
             out.append(("text", part))
         at += 1
-    return "".join(code if kind == "code" else plain(code, links) for kind, code in out)
+    # A code span's blanks don't break a line: a path stays on one.
+    return "".join(code.replace(" ", KEEP) if kind == "code" else plain(code, links) for kind, code in out)
 
 
 def plain(text, links):
@@ -301,7 +303,8 @@ def render(blocks, links, width, tight=False):
             # A line ending in two blanks or a backslash is a hard break.
             text = " ".join(re.sub(r"(  +|\\)$", "\x01", l.lstrip()) for l in block[1])
             text = inline(text, links).replace("\x01 ", "\n").replace("\x01", "")
-            out += wrap(text, width)
+            if text.strip():  # a paragraph of images only is left out
+                out += wrap(text, width)
         elif kind == "code":
             out += ["    " + l.expandtabs(4) if l.strip() else "" for l in block[1]]
         elif kind == "quote":
@@ -358,7 +361,7 @@ def convert(markdown, where="README.md"):
     lines = [to_ascii(line, "%s:%d" % (where, number)) for number, line in enumerate(lines, 1)]
     links = {m.group(1).lower(): m.group(2) for m in map(REFERENCE.match, lines) if m}
     text = render(parse(lines), links, WIDTH)
-    text = [to_ascii(line, where).rstrip() for line in text]
+    text = [to_ascii(line, where).replace(KEEP, " ").rstrip() for line in text]
     return ("\r\n".join(text) + "\r\n").encode("ascii")
 
 

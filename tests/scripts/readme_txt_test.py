@@ -18,6 +18,8 @@ CASES = [
      "Run a *b* c\\d with care, now, file_name and *.\n"),
     ("links written out, images dropped", "See [docs](https://d.example/x) ![box](box.png)here.\n",
      "See docs (https://d.example/x) here.\n"),
+    ("a code span is not broken at its blanks", ("word " * 14) + "`C:\\My Files\\a.txt` end\n",
+     ("word " * 14).strip() + "\nC:\\My Files\\a.txt end\n"),
     ("paragraph rewrapped at 79 columns", ("word " * 20).strip() + "\n",
      ("word " * 16).strip() + "\n" + ("word " * 4).strip() + "\n"),
     ("fenced code indented, left as it is", "```ini\n[A]\n*k*=`v`\n```\n", "    [A]\n    *k*=`v`\n"),
