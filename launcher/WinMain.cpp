@@ -30,9 +30,9 @@ void RestrictDllSearch()
 
 // True when the ANSI code page holds every character of the command line as
 // it was given. The ANSI command line is the UTF-16 one in the platform's best
-// fit, which turns a character the code page lacks into a look-alike ("a" for
-// "ā", a real quote for a fullwidth one) or "?": another file, another
-// argument, a wild card.
+// fit, which turns a character the code page lacks into a look-alike (a plain
+// letter for one with a macron, a real quote for a fullwidth one) or "?":
+// another file, another argument, a wild card.
 bool CommandLineIsExact()
 {
     // UTF-8 holds every character, and its conversion takes no flags.
