@@ -82,12 +82,10 @@ size_t AppendProgramPath(char* area, size_t capacity, const char* path)
 
 bool IsBatchFile(const char* path)
 {
-    size_t length = 0;
-    while (path[length] != '\0')
-        ++length;
+    const size_t length = strlen(path);
     if (length < 4)
         return false;
-    char extension[5] = {};
+    char extension[4];
     for (size_t at = 0; at < 4; ++at) {
         const char byte = path[length - 4 + at];
         extension[at] = byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
