@@ -6,7 +6,8 @@
 Writes OUTDIR/QuendRun-<version>-win32.zip, the version being FILEVERSION of
 resources/QuendRun.rc, holding QuendRun.exe, QuendRun.ini, README.txt and
 LICENSE.txt, and beside it the zip's .sha256 as sha256sum prints it. The same
-inputs give the same bytes: fixed order, dates and attributes.
+inputs give the same bytes: fixed order, dates and attributes. README.txt is
+the user's guide of README.md made plain text by pandoc.
 
 With QUENDRUN_SIGN_PFX (a PKCS#12 file) and QUENDRUN_SIGN_PASSWORD set, the
 exe in the zip is signed with osslsigncode (SHA-256), and time-stamped by the
@@ -23,11 +24,22 @@ import tempfile
 import zipfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "scripts"))
-import readme_txt  # noqa: E402
-
 DATE = (2026, 1, 1, 0, 0, 0)   # every member's date, so that builds compare equal
 FILE_ATTRIBUTE_ARCHIVE = 0x20
+
+# A README's user's guide is the part above this line.
+GUIDE_END = "<!-- end of the user's guide -->"
+# Plain text of 78 columns. A GitHub table has no column widths; set as a grid
+# table (neither simple nor multiline) pandoc fits it to the page, wrapping
+# its cells.
+PANDOC = ["pandoc", "--from=gfm", "--to=plain-simple_tables-multiline_tables", "--columns=78",
+          "--eol=lf", "--lua-filter=%s" % (ROOT / "scripts" / "no-images.lua")]
+# Typographic characters and their stand-ins in README.txt, put in before
+# pandoc lays out the text; any other non-ASCII character fails the release.
+ASCII_STAND_INS = str.maketrans({
+    "\u2018": "'", "\u2019": "'", "\u201c": '"', "\u201d": '"',   # quotation marks
+    "\u2010": "-", "\u2011": "-", "\u2013": "-", "\u2014": "--", "\u2212": "-",   # dashes, minus
+    "\u2026": "...", "\u00a0": " ", "\u202f": " ", "\u00d7": "x", "\u2192": "->", "\u00a9": "(c)"})
 
 
 def version():
@@ -48,6 +60,36 @@ def sample_settings():
     if data.startswith(b"\xef\xbb\xbf") or not data.isascii() or crlf(data) != data:
         sys.exit("release_zip: resources/QuendRun.ini must be ASCII with CRLF line ends, no byte order mark")
     return data
+
+
+def encoded(text, encoding, where):
+    try:
+        return text.encode(encoding)
+    except UnicodeEncodeError as error:
+        char = text[error.start]
+        sys.exit("release_zip: %s: %r (U+%04X) has no form in %s" % (where, char, ord(char), encoding))
+
+
+def guide_text(markdown, where, encoding, stand_ins=None):
+    """The user's guide of a README, in Markdown, as plain text for Notepad:
+    made by pandoc, CRLF line ends, in encoding. stand_ins (a str.translate
+    table) are put in first; a character that the encoding still lacks fails."""
+    lines = markdown.splitlines()
+    ends = [number for number, line in enumerate(lines) if line.strip() == GUIDE_END]
+    if not ends:
+        sys.exit("release_zip: %s: no line %s ends the user's guide" % (where, GUIDE_END))
+    guide = [line.translate(stand_ins or {}) for line in lines[:ends[0]]]
+    for number, line in enumerate(guide, 1):
+        encoded(line, encoding, "%s:%d" % (where, number))
+    try:
+        result = subprocess.run(PANDOC, input="\n".join(guide) + "\n", capture_output=True,
+                                encoding="utf-8")
+    except FileNotFoundError:
+        sys.exit("release_zip: pandoc is not installed (sh scripts/setup installs it)")
+    if result.returncode != 0:
+        sys.exit("release_zip: pandoc failed on %s:\n%s" % (where, result.stderr))
+    text = "".join(line.rstrip() + "\r\n" for line in result.stdout.splitlines())
+    return encoded(text, encoding, "%s as plain text" % where)
 
 
 def signed(exe, work):
@@ -87,10 +129,8 @@ def main(argv):
     exe, outdir = pathlib.Path(argv[1]), pathlib.Path(argv[2])
     outdir.mkdir(parents=True, exist_ok=True)
     name = "QuendRun-%s-win32.zip" % version()
-    try:
-        readme = readme_txt.convert((ROOT / "README.md").read_text(encoding="utf-8"))
-    except readme_txt.Failure as failure:
-        sys.exit("release_zip: %s" % failure)
+    readme = guide_text((ROOT / "README.md").read_text(encoding="utf-8"), "README.md", "ascii",
+                        ASCII_STAND_INS)
     with tempfile.TemporaryDirectory() as work:
         members = [("QuendRun.exe", signed(exe, pathlib.Path(work))),
                    ("QuendRun.ini", sample_settings()),

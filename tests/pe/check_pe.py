@@ -11,7 +11,7 @@ PE32_MAGIC = 0x10B
 SUBSYSTEM_WINDOWS_GUI = 2
 DYNAMIC_BASE, NX_COMPAT = 0x40, 0x100
 RT_VERSION = 16
-MAX_SIZE = 20 * 1024
+MAX_SIZE = 16 * 1024
 
 DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"}
 FUNCTIONS = ["GetCommandLineA", "GetPrivateProfileStringA", "FindExecutableA", "CreateProcessA",
