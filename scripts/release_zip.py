@@ -4,8 +4,8 @@
     python3 scripts/release_zip.py EXE OUTDIR
 
 Writes OUTDIR/QuendRun-<version>-win32.zip, the version being FILEVERSION of
-resources/QuendRun.rc, holding QuendRun.exe, QuendRun.ini, README.txt and
-LICENSE.txt, and beside it the zip's .sha256 as sha256sum prints it. The same
+resources/QuendRun.rc, holding QuendRun.exe, QuendRun.ini, README.txt,
+README-ja.txt and LICENSE.txt, and beside it the zip's .sha256 as sha256sum prints it. The same
 inputs give the same bytes: fixed order, dates and attributes. README.txt is
 the user's guide of README.md made plain text by pandoc.
 
@@ -70,10 +70,12 @@ def encoded(text, encoding, where):
         sys.exit("release_zip: %s: %r (U+%04X) has no form in %s" % (where, char, ord(char), encoding))
 
 
-def guide_text(markdown, where, encoding, stand_ins=None):
+def guide_text(markdown, where, encoding, stand_ins=None, wrap="auto"):
     """The user's guide of a README, in Markdown, as plain text for Notepad:
     made by pandoc, CRLF line ends, in encoding. stand_ins (a str.translate
-    table) are put in first; a character that the encoding still lacks fails."""
+    table) are put in first; a character that the encoding still lacks fails.
+    wrap is pandoc's: "auto" fills paragraphs to the width, "preserve" keeps
+    the source's lines; tables are fitted to the width either way."""
     lines = markdown.splitlines()
     ends = [number for number, line in enumerate(lines) if line.strip() == GUIDE_END]
     if not ends:
@@ -82,7 +84,7 @@ def guide_text(markdown, where, encoding, stand_ins=None):
     for number, line in enumerate(guide, 1):
         encoded(line, encoding, "%s:%d" % (where, number))
     try:
-        result = subprocess.run(PANDOC, input="\n".join(guide) + "\n", capture_output=True,
+        result = subprocess.run(PANDOC + ["--wrap=" + wrap], input="\n".join(guide) + "\n", capture_output=True,
                                 encoding="utf-8")
     except FileNotFoundError:
         sys.exit("release_zip: pandoc is not installed (sh scripts/setup installs it)")
@@ -131,10 +133,16 @@ def main(argv):
     name = "QuendRun-%s-win32.zip" % version()
     readme = guide_text((ROOT / "README.md").read_text(encoding="utf-8"), "README.md", "ascii",
                         ASCII_STAND_INS)
+    # In the code page that Notepad on Japanese Windows reads as ANSI. Pandoc
+    # breaks lines only at blanks, which Japanese hardly has, so the guide's
+    # paragraphs stay one line each, as written, for Notepad to wrap.
+    readme_ja = guide_text((ROOT / "README.ja.md").read_text(encoding="utf-8"), "README.ja.md", "cp932",
+                           wrap="preserve")
     with tempfile.TemporaryDirectory() as work:
         members = [("QuendRun.exe", signed(exe, pathlib.Path(work))),
                    ("QuendRun.ini", sample_settings()),
                    ("README.txt", readme),
+                   ("README-ja.txt", readme_ja),
                    ("LICENSE.txt", crlf((ROOT / "LICENSE").read_bytes()))]
     partial = outdir / (name + ".partial")
     write_zip(partial, members)

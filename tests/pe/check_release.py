@@ -20,7 +20,7 @@ import pefile
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 PACKER = ROOT / "scripts" / "release_zip.py"
-MEMBERS = ["QuendRun.exe", "QuendRun.ini", "README.txt", "LICENSE.txt"]
+MEMBERS = ["QuendRun.exe", "QuendRun.ini", "README.txt", "README-ja.txt", "LICENSE.txt"]
 MARKER = "<!-- end of the user's guide -->"
 # The launcher's defaults, which the sample settings spell out.
 SETTINGS = {"Executable": {"FileName": "Quend.exe", "Options": ",,,,"}, "Wild Card": {"s": "*"}}
@@ -43,15 +43,38 @@ def pack(exe, outdir, **signing):
     return zips[0]
 
 
-def text_member(name, data):
-    """A text member: ASCII, CRLF line ends only, no byte order mark."""
-    if not data.isascii():
-        faults.append("%s is not ASCII" % name)
+def text_member(name, data, encoding="ascii"):
+    """A text member: in the encoding (ASCII unless named), CRLF line ends
+    only, no byte order mark."""
+    try:
+        text = data.decode(encoding)
+    except UnicodeDecodeError as error:
+        faults.append("%s is not %s: %s" % (name, encoding, error))
+        text = data.decode(encoding, errors="replace")
+    if data.startswith((b"\xef\xbb\xbf", b"\xff\xfe", b"\xfe\xff")):
+        faults.append("%s starts with a byte order mark" % name)
     if data.replace(b"\r\n", b"").count(b"\n") or data.replace(b"\r\n", b"").count(b"\r"):
         faults.append("%s has line ends other than CRLF" % name)
     if not data.endswith(b"\r\n"):
         faults.append("%s does not end with CRLF" % name)
-    return data.decode("ascii", errors="replace").replace("\r\n", "\n")
+    return text.replace("\r\n", "\n")
+
+
+def guide_member(name, text, readme):
+    """A guide as text: the guide's part of the README, every section of it."""
+    guide, developers = (ROOT / readme).read_text(encoding="utf-8").split(MARKER + "\n")
+    if MARKER in text or "<!--" in text:
+        faults.append("%s holds the marker" % name)
+    lines = set(text.splitlines())
+    for heading in re.findall(r"^#+\s+(.*?)\s*$", developers, re.M):
+        if heading in lines:
+            faults.append("%s holds the developers' heading %r" % (name, heading))
+    # The title and every section: a conversion that drops one fails.
+    prose = re.sub(r"^ *```.*?^ *```", "", guide, flags=re.M | re.S)
+    headings = [h.replace("`", "") for h in re.findall(r"^##?\s+(.*?)\s*$", prose, re.M)]
+    expect("%s headings" % name, [h for h in headings if h not in lines], [])
+    if any(line != line.rstrip() for line in lines):
+        faults.append("%s has trailing blanks" % name)
 
 
 def check_package(exe, work):
@@ -79,24 +102,11 @@ def check_package(exe, work):
     if data.get("QuendRun.exe") != exe.read_bytes():
         faults.append("QuendRun.exe in the zip is not the product's bytes")
 
-    readme = text_member("README.txt", data.get("README.txt", b""))
-    guide, developers = (ROOT / "README.md").read_text(encoding="utf-8").split(MARKER + "\n")
-    if MARKER in readme or "<!--" in readme:
-        faults.append("README.txt holds the marker")
-    lines = set(readme.splitlines())
-    for heading in re.findall(r"^#+\s+(.*?)\s*$", developers, re.M):
-        if heading in lines:
-            faults.append("README.txt holds the developers' heading %r" % heading)
-    # The title and every section: a conversion that drops one fails.
-    prose = re.sub(r"^ *```.*?^ *```", "", guide, flags=re.M | re.S)
-    headings = [h.replace("`", "") for h in re.findall(r"^##?\s+(.*?)\s*$", prose, re.M)]
-    expect("README.txt headings", [h for h in headings if h not in lines], [])
-    if any(line != line.rstrip() for line in lines):
-        faults.append("README.txt has trailing blanks")
+    guide_member("README.txt", text_member("README.txt", data.get("README.txt", b"")), "README.md")
+    guide_member("README-ja.txt", text_member("README-ja.txt", data.get("README-ja.txt", b""), "cp932"),
+                 "README.ja.md")
 
     ini = data.get("QuendRun.ini", b"")
-    if ini.startswith(b"\xef\xbb\xbf"):
-        faults.append("QuendRun.ini starts with a byte order mark")
     parser = configparser.ConfigParser(delimiters="=", comment_prefixes=";", interpolation=None)
     parser.optionxform = str
     parser.read_string(text_member("QuendRun.ini", ini))
