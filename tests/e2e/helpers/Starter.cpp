@@ -7,7 +7,9 @@
 // milliseconds on the third, and the raw command line as the rest, to its end.
 // The report gets lines "box <caption hex> <text hex> <alive>", where alive is
 // 1 when the program was still running with its box up, then "exit <code>" or
-// "timeout". The first box is also saved as a picture, "<report>.bmp".
+// "timeout", and last "processes <count>": how many processes were started in
+// all, the program and any it started itself. The first box is also saved as
+// a picture, "<report>.bmp".
 // With "wide", the path and the command line are UTF-8, started as UTF-16 by
 // CreateProcessW, as Explorer starts programs.
 //
@@ -17,6 +19,11 @@
 //
 //   Starter format <error> <report>
 // writes the system text of an error code, in hex, as the launcher shows it.
+//
+//   Starter hold
+// keeps Wine's desktop up until it is ended: Wine closes the desktop a second
+// after its last program has ended, and starting it again for each case costs
+// more than most cases.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -140,7 +147,8 @@ bool Start(bool wide, const char* program, char* commandLine, const STARTUPINFOA
            PROCESS_INFORMATION& process)
 {
     if (!wide)
-        return CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+        return CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                              nullptr, nullptr,
                               const_cast<STARTUPINFOA*>(&startup), &process) != 0;
     static wchar_t wideProgram[MAX_PATH * 4], wideLine[32768];
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, program, -1, wideProgram,
@@ -152,7 +160,8 @@ bool Start(bool wide, const char* program, char* commandLine, const STARTUPINFOA
     wideStartup.cb = sizeof wideStartup;
     wideStartup.dwFlags = startup.dwFlags;
     wideStartup.wShowWindow = startup.wShowWindow;
-    return CreateProcessW(wideProgram, wideLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    return CreateProcessW(wideProgram, wideLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                          nullptr, nullptr,
                           &wideStartup, &process) != 0;
 }
 
@@ -162,6 +171,10 @@ int main(int argc, char** argv)
 {
     if (argc == 4 && strcmp(argv[1], "format") == 0)
         return FormatError(argv[2], argv[3]);
+    if (argc == 2 && strcmp(argv[1], "hold") == 0) {
+        GetDesktopWindow();
+        Sleep(INFINITE);
+    }
     const bool wide = argc == 4 && strcmp(argv[1], "wide") == 0;
     if (argc != 3 && !wide)
         return 2;
@@ -195,6 +208,14 @@ int main(int argc, char** argv)
             return 3;
         Sleep(100);
     }
+    // The program runs in a job of its own, which counts every process it
+    // starts, however briefly that one lives.
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job == nullptr || !AssignProcessToJobObject(job, process.hProcess)) {
+        TerminateProcess(process.hProcess, 1);
+        return 3;
+    }
+    ResumeThread(process.hThread);
 
     static char imagePath[MAX_PATH + 8], refusal[512];
     snprintf(imagePath, sizeof imagePath, "%s.bmp", reportPath);
@@ -216,6 +237,10 @@ int main(int argc, char** argv)
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     fprintf(watch.report, "exit %ld\n", static_cast<long>(code));
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+    if (QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                  sizeof accounting, nullptr))
+        fprintf(watch.report, "processes %lu\n", accounting.TotalProcesses);
     fclose(watch.report);
     return 0;
 }
