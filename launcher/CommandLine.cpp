@@ -1,9 +1,17 @@
 // The byte rules of the command lines: the launcher's own, taken apart into the
 // argument string handed on and the program token that names the settings
-// file; and the one it starts, led by the program's path.
+// file; and the one it starts, led by the program's path. Both are read by the
+// code page's lead bytes.
 #include "QuendRun.h"
 
 #include <string.h>
+
+void MarkLeadBytes(const unsigned char* ranges, size_t size, LeadBytes& leadBytes)
+{
+    for (size_t at = 0; at + 1 < size && ranges[at] != 0; at += 2)
+        for (unsigned lead = ranges[at]; lead <= ranges[at + 1]; ++lead)
+            leadBytes[lead] = true;
+}
 
 const char* ArgumentString(const char* commandLine, const LeadBytes& leadBytes)
 {

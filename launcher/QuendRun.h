@@ -20,6 +20,11 @@ const size_t kCommandLineCapacity =
 // ANSI code page: a lead byte and the byte after it form one character.
 typedef bool LeadBytes[256];
 
+// Marks in the table the lead bytes of the code page's ranges as the platform
+// gives them: `size` bytes of first and last byte pairs, ended by a pair of
+// zeros or by the end of the list. A single-byte code page has none.
+void MarkLeadBytes(const unsigned char* ranges, size_t size, LeadBytes& leadBytes);
+
 // The argument string: what follows the launcher's name on the raw command
 // line and the bytes 0x01 to 0x20 behind it. Points into commandLine.
 const char* ArgumentString(const char* commandLine, const LeadBytes& leadBytes);

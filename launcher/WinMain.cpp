@@ -105,11 +105,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     const char* commandLine = GetCommandLineA();
     LeadBytes leadBytes = {};
     CPINFO codePage;
-    if (GetCPInfo(GetACP(), &codePage)) {
-        for (unsigned at = 0; at + 1 < MAX_LEADBYTES && codePage.LeadByte[at] != 0; at += 2)
-            for (unsigned lead = codePage.LeadByte[at]; lead <= codePage.LeadByte[at + 1]; ++lead)
-                leadBytes[lead] = true;
-    }
+    if (GetCPInfo(GetACP(), &codePage))
+        MarkLeadBytes(codePage.LeadByte, MAX_LEADBYTES, leadBytes);
 
     // The settings file is named after the launcher as its starter wrote it.
     char settingsPath[kTokenCapacity];

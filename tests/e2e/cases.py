@@ -206,6 +206,9 @@ JAPANESE_CASES = [
     Case("cp932", "character ending in a backslash byte stays whole", LAUNCHER + " a表".encode("cp932"),
          started_quend(b",,,,a" + "表".encode("cp932")), settings=ini(wild_card(b"\\=/")),
          env=JAPANESE, codepage="cp932"),
+    # Lead bytes 0xE0-0xFC, the second range: "灣" is E0 73.
+    Case("cp932", "character of the second lead-byte range stays whole", LAUNCHER + " x灣".encode("cp932"),
+         started_quend(b",,,,x" + "灣".encode("cp932")), env=JAPANESE, codepage="cp932"),
     Case("cp932", "same bytes in code page 1252 end in s", LAUNCHER + b" a\x83s",
          started_quend(b",,,,a\x83*")),
     Case("cp932", "same bytes in code page 1252 end in a backslash", LAUNCHER + b" a\x95\\",

@@ -5,10 +5,55 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
+
+// Lead-byte ranges as the platform gives them: MAX_LEADBYTES bytes.
+typedef unsigned char Ranges[12];
+
+struct LeadByteCase {
+    const char* description;
+    Ranges ranges;
+    std::vector<unsigned> lead;   // bytes that must be lead bytes
+    std::vector<unsigned> single; // bytes that must not be
+};
+
+TEST(MarkLeadBytes, MarksEveryRangeWhole)
+{
+    const LeadByteCase cases[] = {
+        // Both ranges of code page 932, their ends and the bytes beside them;
+        // half-width katakana (0xA1-0xDF) lie between and are single bytes.
+        {"code page 932",
+         {0x81, 0x9F, 0xE0, 0xFC},
+         {0x81, 0x9F, 0xE0, 0xFC},
+         {0x00, 0x80, 0xA0, 0xA1, 0xDF, 0xFD, 0xFF}},
+        {"single-byte code page", {}, {}, {0x00, 0x81, 0xA1, 0xE0, 0xFF}},
+        // Six ranges fill the list, with no pair of zeros after them.
+        {"full list",
+         {0x81, 0x81, 0x83, 0x84, 0x86, 0x86, 0x88, 0x88, 0x8A, 0x8A, 0xFE, 0xFF},
+         {0x81, 0x83, 0x84, 0x86, 0x88, 0x8A, 0xFE, 0xFF},
+         {0x80, 0x82, 0x85, 0x87, 0x89, 0x8B, 0xFD}},
+    };
+    for (const LeadByteCase& c : cases) {
+        // In an area of their own, so that a read past the list is caught.
+        const std::unique_ptr<unsigned char[]> ranges(new unsigned char[sizeof c.ranges]);
+        std::memcpy(ranges.get(), c.ranges, sizeof c.ranges);
+        LeadBytes leadBytes = {};
+        MarkLeadBytes(ranges.get(), sizeof c.ranges, leadBytes);
+        for (unsigned byte : c.lead)
+            EXPECT_TRUE(leadBytes[byte]) << c.description << std::hex << " 0x" << byte;
+        for (unsigned byte : c.single)
+            EXPECT_FALSE(leadBytes[byte]) << c.description << std::hex << " 0x" << byte;
+    }
+    // The whole table of code page 932 is the one the other tests read by.
+    LeadBytes leadBytes = {};
+    MarkLeadBytes(cases[0].ranges, sizeof cases[0].ranges, leadBytes);
+    EXPECT_EQ(std::memcmp(leadBytes, CodePage932(), sizeof leadBytes), 0);
+}
 
 struct ArgumentCase {
     const char* commandLine;
