@@ -38,15 +38,14 @@ bool CommandLineIsExact()
     // UTF-8 holds every character, and its conversion takes no flags.
     if (GetACP() == CP_UTF8)
         return true;
+    // In pieces, which may split a surrogate pair: no other ANSI code page
+    // holds a character outside the BMP, so it has no mapping, whole or split.
     const int kPiece = 256;
     char bytes[4 * kPiece];
     for (const wchar_t* wide = GetCommandLineW(); *wide != L'\0';) {
         int count = 0;
         while (count < kPiece && wide[count] != L'\0')
             ++count;
-        // A surrogate pair is converted whole, in one piece.
-        if (count == kPiece && IS_HIGH_SURROGATE(wide[count - 1]))
-            --count;
         BOOL usedDefault = FALSE;
         if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, count, bytes, sizeof bytes,
                                 nullptr, &usedDefault) == 0 ||
