@@ -194,8 +194,15 @@ TEST(IsPlainForBatch, RefusesWhatCmdWouldRun)
         {"C:\\T\\run.bat", "", "\x83|\x83^", true, false},
         {"C:\\T\\run.bat", "", "\x83|\x83^", false, true},
         {"C:\\T\\run.bat", "/o\x83", "^x", true, false}, // a lead byte carries over
-        {"C:\\T\\run.exe", "", "a&b%c", false, false},   // not a batch file
+        {"C:\\T\\RUN.BAT", "", "a&b", false, true},      // any case, "A" included
+        {"C:\\T\\run.bAT", "", "a&b", false, true},
+        {"C:\\T\\run.Cmd", "", "a&b", false, true},
+        {".bat", "", "a&b", false, true},
+        {"C:\\T\\run.exe", "", "a&b%c", false, false}, // not a batch file
         {"C:\\T\\run.bat.exe", "", "a&b", false, false},
+        {"C:\\T\\run.bax", "", "a&b", false, false}, // only begins like one
+        {"C:\\T\\run.cmx", "", "a&b", false, false},
+        {"C:\\T\\run.ba", "", "a&b", false, false},
         {"bat", "", "a&b", false, false},
     };
     for (const BatchCase& c : cases) {
