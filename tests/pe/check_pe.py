@@ -1,7 +1,13 @@
 #!/usr/bin/env python3
-"""Checks the product QuendRun.exe field by field: PE headers, imports, and the
-version resource, its only resource."""
+"""Checks the product QuendRun.exe field by field: PE headers, imports, the
+version resource, its only resource, and what its code may not do.
+
+    check_pe.py EXE OBJDUMP
+"""
+import re
+import shutil
 import struct
+import subprocess
 import sys
 
 import pefile
@@ -9,16 +15,35 @@ import pefile
 IMAGE_FILE_MACHINE_I386 = 0x14C
 PE32_MAGIC = 0x10B
 SUBSYSTEM_WINDOWS_GUI = 2
-DYNAMIC_BASE, NX_COMPAT = 0x40, 0x100
+DYNAMIC_BASE, NX_COMPAT, NO_SEH = 0x40, 0x100, 0x400
 RT_VERSION = 16
-MAX_SIZE = 16 * 1024
+MAX_SIZE = 17 * 1024
 
-DLLS = {"kernel32.dll", "user32.dll", "shell32.dll", "msvcrt.dll"}
-FUNCTIONS = ["GetCommandLineA", "GetPrivateProfileStringA", "FindExecutableA", "CreateProcessA",
-             "GetLastError", "FormatMessageA", "LocalFree", "MessageBoxA", "GetACP", "GetCPInfo",
-             "GetCommandLineW", "WideCharToMultiByte", "GetProcAddress"]
-# The UTF-16 command line is only read, to tell whether the ANSI one is exact.
-WIDE_ALLOWED = {"GetCommandLineW"}
+# Every import, each of which Windows XP has: a new one fails until it is
+# checked and listed. The launcher's own are ANSI but GetCommandLineW, read
+# only to tell whether the ANSI command line is exact; the rest are the C
+# runtime's start-up and the stack guard's (libssp: its seed from ADVAPI32,
+# its report of a smashed stack through _open, _write and _exit).
+IMPORTS = {
+    "advapi32.dll": ["CryptAcquireContextA", "CryptGenRandom", "CryptReleaseContext"],
+    "kernel32.dll": ["CreateProcessA", "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageA",
+                     "FreeLibrary", "GetACP", "GetCPInfo", "GetCommandLineA", "GetCommandLineW", "GetLastError",
+                     "GetModuleHandleA", "GetPrivateProfileStringA", "GetProcAddress", "GetStartupInfoA",
+                     "InitializeCriticalSection", "LeaveCriticalSection", "LoadLibraryA", "LocalFree",
+                     "SetLastError", "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect",
+                     "VirtualQuery", "WideCharToMultiByte"],
+    "msvcrt.dll": ["__getmainargs", "__initenv", "__p__acmdln", "__p__commode", "__p__fmode", "__set_app_type",
+                   "__setusermatherr", "_amsg_exit", "_cexit", "_close", "_exit", "_initterm", "_iob", "_onexit",
+                   "_open", "_write", "abort", "calloc", "exit", "fprintf", "free", "fwrite", "malloc", "memcmp",
+                   "memcpy", "signal", "strlen", "strncmp", "vfprintf"],
+    "shell32.dll": ["FindExecutableA"],
+    "user32.dll": ["MessageBoxA"],
+}
+# Where the stack guard gets its seed: linked only when code reads the guard.
+GUARD_SEED = ("advapi32.dll", "CryptGenRandom")
+# The head of the SEH chain: code that reads or writes it registers a handler,
+# which an image marked NO_SEH must never call.
+SEH_CHAIN = re.compile(r"%fs:0x0+\b|%fs:0\b(?!x)")
 STRINGS = [("Comments", ""), ("CompanyName", None), ("FileDescription", "QuendRun"),
            ("FileVersion", "1, 0, 0, 1"), ("InternalName", "QuendRun"), ("LegalCopyright", None),
            ("LegalTrademarks", ""), ("OriginalFilename", "QuendRun.exe"), ("PrivateBuild", "2002/4/6"),
@@ -88,7 +113,17 @@ def check_version(pe):
     expect("translation", translations, [("Translation", struct.pack("<HH", 0x411, 1200))])
 
 
-def main(path):
+def check_code(path, objdump):
+    """The code never touches the SEH chain; pesec's view, when installed."""
+    listing = subprocess.run([objdump, "-d", path], check=True, capture_output=True, text=True).stdout
+    for line in listing.splitlines():
+        if SEH_CHAIN.search(line):
+            faults.append("the code touches the SEH chain: " + line.strip())
+    if shutil.which("pesec"):
+        print(subprocess.run(["pesec", path], capture_output=True, text=True).stdout.rstrip())
+
+
+def main(path, objdump):
     with open(path, "rb") as file:
         image = file.read()
     if len(image) > MAX_SIZE:
@@ -100,22 +135,21 @@ def main(path):
     version = (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion)
     if version not in [(4, 0), (5, 1)]:
         faults.append("subsystem version %d.%d, expected 4.0 or 5.1" % version)
-    flags = pe.OPTIONAL_HEADER.DllCharacteristics
-    expect("ASLR and DEP flags", flags & (DYNAMIC_BASE | NX_COMPAT), DYNAMIC_BASE | NX_COMPAT)
+    flags = pe.OPTIONAL_HEADER.DllCharacteristics & (DYNAMIC_BASE | NX_COMPAT | NO_SEH)
+    expect("ASLR, DEP and no-SEH flags", hex(flags), hex(DYNAMIC_BASE | NX_COMPAT | NO_SEH))
     relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
     if relocations.Size == 0 or b".reloc" not in [s.Name.rstrip(b"\0") for s in pe.sections]:
         faults.append("no relocations")
 
-    imports = {entry.dll.decode().lower(): [i.name.decode() for i in entry.imports if i.name]
+    imports = {entry.dll.decode().lower(): sorted(i.name.decode() for i in entry.imports if i.name)
                for entry in pe.DIRECTORY_ENTRY_IMPORT}
-    expect("imported DLLs", sorted(imports), sorted(DLLS))
-    names = {name for functions in imports.values() for name in functions}
-    for function in FUNCTIONS:
-        if function not in names:
-            faults.append("%s is not imported" % function)
-        if function.endswith("A") and function[:-1] + "W" in names - WIDE_ALLOWED:
-            faults.append("%sW is imported" % function[:-1])
+    expect("imported DLLs", sorted(imports), sorted(IMPORTS))
+    for dll, functions in sorted(IMPORTS.items()):
+        expect("imports of " + dll, imports.get(dll), sorted(functions))
+    if GUARD_SEED[1] not in imports.get(GUARD_SEED[0], []):
+        faults.append("no stack guard: its seed, %s of %s, is not imported" % (GUARD_SEED[1], GUARD_SEED[0]))
     check_version(pe)
+    check_code(path, objdump)
 
     for fault in faults:
         print("FAIL " + fault)
@@ -124,4 +158,4 @@ def main(path):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(*sys.argv[1:]))
