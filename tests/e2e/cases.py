@@ -215,6 +215,28 @@ JAPANESE_CASES = [
          started_quend(b",,,,a\x95/"), settings=ini(wild_card(b"\\=/"))),
 ]
 
+# Windows' option "Use Unicode UTF-8 for worldwide language support" makes the
+# ANSI code page UTF-8 (65001), as Wine does for a locale that has no ANSI
+# code page of its own. Started in UTF-16, as Explorer starts programs.
+UTF8 = {"LC_ALL": "hi_IN.UTF-8"}
+
+
+def utf8_case(name, command, arguments, **options):
+    return Case("utf8", name, LAUNCHER + command.encode(), started_quend(arguments.encode()), wide=True, env=UTF8,
+                codepage="utf-8", **options)
+
+
+UTF8_CASES = [
+    utf8_case("Japanese argument passes whole, its final s becomes *", " 月報のメモs", ",,,,月報のメモ*"),
+    utf8_case("character outside the BMP passes whole", " 𠮷野家.txt", ",,,,𠮷野家.txt"),
+    utf8_case("UTF-8 name and value rewrite the ending", " 月報資料", ",,,,月報書類",
+              settings=ini(wild_card("資料=書類".encode()))),
+    Case("utf8", "launcher in a Japanese folder reads the settings beside it",
+         '"{dir}\\日本語\\QuendRun.exe" notes'.encode(), started_quend(b"/ja:note*"), wide=True, env=UTF8,
+         codepage="utf-8", launcher="日本語\\QuendRun.exe", settings_name="日本語\\QuendRun.ini",
+         settings=ini(executable(b"Options=/ja:"))),
+]
+
 START = [show_case(show) for show in (0, 2, 3, 7)] + [
     Case("start", "default table", LAUNCHER + b" notes", started_quend(b",,,,note*"),
          record={"flags": STARTF_USESHOWWINDOW_FORCEONFEEDBACK, "show": SW_SHOWNORMAL,
@@ -358,4 +380,4 @@ MENDS += [
 
 from hostile import HOSTILE  # noqa: E402 (it builds on the definitions above)
 
-CASES = ARGUMENT + TOKEN + SETTINGS + MAPPING + JAPANESE_CASES + START + READS + FAILURE + MENDS + HOSTILE
+CASES = ARGUMENT + TOKEN + SETTINGS + MAPPING + JAPANESE_CASES + UTF8_CASES + START + READS + FAILURE + MENDS + HOSTILE
