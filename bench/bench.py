@@ -13,7 +13,7 @@ until the target says it has started:
 
 Every row hands the target the same command-line tail, which the target checks.
 Writes results.md (medians, 95th percentiles, ratios, footprint), launch.svg
-(the distributions) and samples.txt (every launch) into the results folder,
+(the distributions, drawn by matplotlib) and samples.txt (every launch) into the results folder,
 build/bench/results unless told; --save writes them into bench/results, the
 figures kept in the repository. Run through bench/run, which installs and
 builds what it needs first.
@@ -182,65 +182,42 @@ def report(samples, figures, ratios, sizes, rounds, wine_version, retried=0):
 
 # ---- plot ---------------------------------------------------------------
 
-def nice_step(span, ticks=8):
-    raw = span / ticks
-    magnitude = 10 ** len(str(int(raw))) / 10 if raw >= 1 else 1
-    for factor in (1, 2, 5, 10):
-        if raw <= factor * magnitude:
-            return factor * magnitude
-    return 10 * magnitude
-
-
 def svg_plot(samples, figures):
     """Per row: every launch as a dot, the middle half as a box, the median as
-    a bar, whiskers to the 5th and 95th percentiles. The axis ends a little
-    past the largest 95th percentile; slower launches sit at its end, counted."""
-    width, left, right, top, row = 900, 290, 40, 40, 70
-    height = top + row * len(ORDER) + 50
+    a red bar, whiskers to the 5th and 95th percentiles. The axis ends a little
+    past the largest 95th percentile; slower launches sit at its end, counted.
+    The same samples give the same file: a fixed hash salt for the SVG's ids,
+    and no date."""
+    import io
+    import matplotlib
+    matplotlib.use("svg")
+    from matplotlib import pyplot
+    matplotlib.rcParams["svg.hashsalt"] = "quendrun-bench"
+
     limit = max(p95 for _, p95 in figures.values()) * 1.25
-    step = nice_step(limit)
-    limit = step * -(-limit // step)
-    scale = (width - left - right) / limit
-
-    def x(ms):
-        return left + min(ms, limit) * scale
-
-    out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
-           'font-family="sans-serif" font-size="13">' % (width, height),
-           '<rect width="100%" height="100%" fill="white"/>',
-           '<text x="%d" y="22" font-size="15">Launch time under Wine, '
-           'CreateProcessA until the target runs (ms)</text>' % left]
-    tick = 0.0
-    while tick <= limit + 1e-9:
-        out.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="#ddd"/>'
-                   % (x(tick), top, x(tick), height - 45))
-        out.append('<text x="%.1f" y="%d" text-anchor="middle">%g</text>' % (x(tick), height - 28, tick))
-        tick += step
-    for index, case in enumerate(ORDER):
-        times = sorted(samples[case].values())
-        middle = top + row * index + row / 2
-        out.append('<text x="%d" y="%.1f" text-anchor="end" dominant-baseline="middle">%s</text>'
-                   % (left - 12, middle, LABELS[case]))
-        for at, ms in enumerate(sorted(samples[case].items())):
-            jitter = ((at * 37) % 23 - 11) * 1.3
-            out.append('<circle cx="%.1f" cy="%.1f" r="1.8" fill="#4477aa" fill-opacity="0.45"/>'
-                       % (x(ms[1]), middle + jitter))
-        p5, p25, p75 = (percentile(times, f) for f in (0.05, 0.25, 0.75))
-        median, p95 = figures[case]
-        out.append('<line x1="%.1f" y1="%.1f" x2="%.1f" y2="%.1f" stroke="black"/>'
-                   % (x(p5), middle, x(p95), middle))
-        out.append('<rect x="%.1f" y="%.1f" width="%.1f" height="22" fill="none" stroke="black"/>'
-                   % (x(p25), middle - 11, max(x(p75) - x(p25), 1)))
-        out.append('<line x1="%.1f" y1="%.1f" x2="%.1f" y2="%.1f" stroke="#cc3311" stroke-width="3"/>'
-                   % (x(median), middle - 14, x(median), middle + 14))
+    rows = list(reversed(ORDER))  # the first row on top
+    figure, axes = pyplot.subplots(figsize=(9, 0.7 * len(rows) + 1.2))
+    for place, case in enumerate(rows, 1):
+        times = [ms for _, ms in sorted(samples[case].items())]
+        jitter = [place + ((at * 37) % 23 - 11) * 0.013 for at in range(len(times))]
+        axes.scatter([min(ms, limit) for ms in times], jitter, s=4, color="#4477aa", alpha=0.45, linewidths=0)
         beyond = sum(1 for ms in times if ms > limit)
         if beyond:
-            out.append('<text x="%d" y="%.1f" text-anchor="end" font-size="11">%d beyond</text>'
-                       % (width - 4, middle - 16, beyond))
-    out.append('<text x="%d" y="%d" font-size="11">box: middle half; red: median; '
-               'whiskers: 5th to 95th percentile; dots: every launch</text>' % (left, height - 8))
-    out.append("</svg>")
-    return "\n".join(out) + "\n"
+            axes.annotate("%d beyond" % beyond, (limit, place + 0.3), ha="right", fontsize=8)
+    axes.boxplot([list(samples[case].values()) for case in rows], vert=False, whis=(5, 95), showfliers=False,
+                 widths=0.35, medianprops={"color": "#cc3311", "linewidth": 2.5})
+    axes.set_yticks(range(1, len(rows) + 1), [LABELS[case] for case in rows])
+    axes.set_xlim(0, limit)
+    axes.grid(axis="x", color="#dddddd")
+    axes.set_axisbelow(True)
+    axes.set_title("Launch time under Wine, CreateProcessA until the target runs (ms)", fontsize=11)
+    axes.set_xlabel("box: middle half; red: median; whiskers: 5th to 95th percentile; dots: every launch",
+                    fontsize=8)
+    figure.tight_layout()
+    out = io.StringIO()
+    figure.savefig(out, format="svg", metadata={"Date": None})
+    pyplot.close(figure)
+    return out.getvalue()
 
 
 # ---- running ------------------------------------------------------------

@@ -7,7 +7,6 @@ import configparser
 import pathlib
 import sys
 import unittest
-import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import bench  # noqa: E402
@@ -123,39 +122,6 @@ class Summaries(unittest.TestCase):
         self.assertEqual(len(lines), 2 + len(bench.ORDER))
         self.assertTrue(lines[-2].startswith("| QuendRun, 3 keys | 42.0 |"))
         self.assertTrue(lines[-2].endswith("| 1.050 | 2.000 | 4.200 |"))
-
-
-class Plot(unittest.TestCase):
-    CASES = [
-        # extra launch of the last row (ms), expected "beyond" labels
-        (None, 0),
-        (1000.0, 1),
-    ]
-
-    def test_table(self):
-        for outlier, beyond in self.CASES:
-            with self.subTest(outlier=outlier):
-                # Forty rounds, so that one slow launch stays out of the 95th percentile.
-                samples = {case: {r: times[r % 3] + r % 5 for r in range(40)}
-                           for case, times in Summaries.SAMPLES.items()}
-                if outlier is not None:
-                    samples[bench.Q50][40] = outlier
-                figures, _ = bench.summarize(samples)
-                svg = ElementTree.fromstring(bench.svg_plot(samples, figures))
-                name = "{http://www.w3.org/2000/svg}"
-                texts = [t.text for t in svg.iter(name + "text")]
-                self.assertEqual(sum(1 for t in texts if t.endswith("beyond")), beyond)
-                for case in bench.ORDER:
-                    self.assertIn(bench.LABELS[case], texts)
-                dots = list(svg.iter(name + "circle"))
-                self.assertEqual(len(dots), sum(len(t) for t in samples.values()))
-                width = float(svg.get("width"))
-                self.assertTrue(all(0 < float(dot.get("cx")) < width for dot in dots))
-
-    def test_steps(self):
-        for span, step in [(160, 20), (40, 5), (45, 10), (8, 1), (1200, 200)]:
-            with self.subTest(span=span):
-                self.assertEqual(bench.nice_step(span), step)
 
 
 if __name__ == "__main__":
