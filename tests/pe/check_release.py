@@ -60,19 +60,40 @@ def text_member(name, data, encoding="ascii"):
     return text.replace("\r\n", "\n")
 
 
-def guide_member(name, text, readme):
-    """A guide as text: the guide's part of the README, every section of it."""
+def marked(heading, level, japanese):
+    """A heading's lines in a text guide: 【title】 and "■ section" in
+    Japanese, in English underlined with "=" for the title, "-" for a section."""
+    if japanese:
+        return ["【%s】" % heading if level == 1 else "■ " + heading]
+    return [heading, ("=" if level == 1 else "-") * len(heading)]
+
+
+def guide_member(name, text, readme, japanese=False):
+    """A guide as text: the guide's part of the README, every section of it,
+    each heading marked; in Japanese, every table cell whole on one line."""
     guide, developers = (ROOT / readme).read_text(encoding="utf-8").split(MARKER + "\n")
     if MARKER in text or "<!--" in text:
         faults.append("%s holds the marker" % name)
-    lines = set(text.splitlines())
+    lines = text.splitlines()
     for heading in re.findall(r"^#+\s+(.*?)\s*$", developers, re.M):
-        if heading in lines:
+        if any(heading in line for line in lines):
             faults.append("%s holds the developers' heading %r" % (name, heading))
-    # The title and every section: a conversion that drops one fails.
+    # The title and every section, marked: a conversion that drops one fails.
     prose = re.sub(r"^ *```.*?^ *```", "", guide, flags=re.M | re.S)
-    headings = [h.replace("`", "") for h in re.findall(r"^##?\s+(.*?)\s*$", prose, re.M)]
-    expect("%s headings" % name, [h for h in headings if h not in lines], [])
+    for hashes, heading in re.findall(r"^(##?)\s+(.*?)\s*$", prose, re.M):
+        mark = marked(heading.replace("`", ""), len(hashes), japanese)
+        if not any(lines[at:at + len(mark)] == mark for at in range(len(lines))):
+            faults.append("%s lacks the heading %r marked as %r" % (name, heading, mark))
+    if japanese:
+        # Notepad wraps a line at any character: a cell is read whole when no
+        # line breaks it, and no line may begin with a closing mark.
+        for cell in re.findall(r"(?<=\| )[^|\n]*?(?= \|)", prose):
+            cell = cell.replace("`", "")
+            if cell and not re.fullmatch(r"-+", cell) and not any(cell in line for line in lines):
+                faults.append("%s breaks the table cell %r" % (name, cell))
+        for line in lines:
+            if line.lstrip().startswith(("。", "、")):
+                faults.append("%s has a line that begins with a closing mark: %r" % (name, line))
     if any(line != line.rstrip() for line in lines):
         faults.append("%s has trailing blanks" % name)
 
@@ -104,7 +125,7 @@ def check_package(exe, work):
 
     guide_member("README.txt", text_member("README.txt", data.get("README.txt", b"")), "README.md")
     guide_member("README-ja.txt", text_member("README-ja.txt", data.get("README-ja.txt", b""), "cp932"),
-                 "README.ja.md")
+                 "README.ja.md", japanese=True)
 
     ini = data.get("QuendRun.ini", b"")
     parser = configparser.ConfigParser(delimiters="=", comment_prefixes=";", interpolation=None)
