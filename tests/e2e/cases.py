@@ -157,10 +157,15 @@ SETTINGS = [
          settings=ini(executable(b'Options=  "/a b "  '))),
     Case("settings", "quotes inside a value", LAUNCHER + b" notes", started_quend(b'/t:"x y"note*'),
          settings=ini(executable(b'Options=/t:"x y" '))),
+    # The user's guide's example: Notepad given the argument as it is.
+    Case("settings", "guide's settings for Notepad", LAUNCHER + b" C:\\Users\\me\\Documents\\style.css",
+         {"Windows\\notepad.exe": b"{dir}\\Windows\\notepad.exe C:\\Users\\me\\Documents\\style.css"},
+         settings=ini(executable(b"FileName={dir}\\Windows\\notepad.exe", b"Options="), wild_card(b"s=")),
+         files={"Quend.exe": TARGET, "Windows\\notepad.exe": TARGET}),
     Case("settings", "packaged sample settings give the defaults", LAUNCHER + b" notes",
          started_quend(b",,,,note*"), settings=SAMPLE_SETTINGS),
-    Case("settings", "program path with blanks", LAUNCHER + b" a.txt",
-         {"My Tools\\Quend.exe": b'"{dir}\\My Tools\\Quend.exe" ,,,,a.txt'},
+    Case("settings", "program path with blanks", LAUNCHER + b" notes",
+         {"My Tools\\Quend.exe": b'"{dir}\\My Tools\\Quend.exe" ,,,,note*'},
          settings=ini(executable(b"FileName={dir}\\My Tools\\Quend.exe")),
          files={"My Tools\\Quend.exe": TARGET}),
 ]
@@ -179,6 +184,9 @@ MAPPING = [
          settings=ini(wild_card(b".html=.h"))),
     Case("mapping", "argument ending in a double quote", LAUNCHER + b' "my notes"',
          started_quend(b',,,,"my notes*"'), settings=ini(wild_card(b's=*', b'"=*"'))),
+    # The user's guide's table for an argument that Explorer quoted.
+    Case("mapping", "guide's table for a quoted path", LAUNCHER + b' "C:\\My Files\\notes"',
+         started_quend(b',,,,"C:\\My Files\\note*"'), settings=ini(wild_card(b's"=*"', b"s=*"))),
     Case("mapping", "case matters", LAUNCHER + b" A.TXT", started_quend(b",,,,A.TXT"),
          settings=ini(wild_card(b".txt=.log"))),
     Case("mapping", "asterisk is a plain byte", LAUNCHER + b" a*", started_quend(b",,,,ax"),

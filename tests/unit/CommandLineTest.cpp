@@ -102,6 +102,7 @@ TEST(ProgramToken, NamesTheSettingsFile)
         {"C:\\T\\QuendRun.exe a.txt", "C:\\T\\QuendRun.exe", "C:\\T\\QuendRun.ini"},
         {"\"C:\\T\\QuendRun.exe\" a.txt", "C:\\T\\QuendRun.exe", "C:\\T\\QuendRun.ini"},
         {"\"C:\\Program Files\\QuendRun.exe\" a.txt", "C:\\Program", "C:\\Progini"},
+        {"\"D:\\My Tools\\QuendRun.exe\" notes", "D:\\My", "D:ini"}, // a drive-relative name
         {"\"C:\\T\\QuendRun.exe\"a.txt b", "C:\\T\\QuendRun.exea.txt", "C:\\T\\QuendRun.exea.ini"},
         {"QuendRun a.txt", "QuendRun", "Quendini"},
         {"Q\tR.exe a", "Q\tR.exe", "Q\tR.ini"}, // only a blank ends it
