@@ -1,7 +1,8 @@
 // The byte rules of the command lines: the launcher's own, taken apart into the
 // argument string handed on and the program token that names the settings
-// file; and the one it starts, led by the program's path. Both are read by the
-// code page's lead bytes.
+// file; and the one it starts, led by the program's path. Both are read with
+// the lead bytes marked from the code page's ranges, so that a double-byte
+// character stays whole.
 #include "QuendRun.h"
 
 #include <string.h>
