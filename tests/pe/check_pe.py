@@ -2,7 +2,7 @@
 """Checks the product QuendRun.exe field by field: PE headers, imports, the
 version resource, its only resource, and what its code may not do.
 
-    check_pe.py EXE OBJDUMP
+    check_pe.py EXE MAP OBJDUMP
 """
 import re
 import shutil
@@ -22,25 +22,29 @@ MAX_SIZE = 17 * 1024
 # Every import, each of which Windows XP has: a new one fails until it is
 # checked and listed. The launcher's own are ANSI but GetCommandLineW, read
 # only to tell whether the ANSI command line is exact; the rest are the C
-# runtime's start-up and the stack guard's (libssp: its seed from ADVAPI32,
-# its report of a smashed stack through _open, _write and _exit).
+# runtime's start-up and the stack guard's: its seed (RtlGenRandom, exported
+# as SystemFunction036, and what else differs between processes should that
+# fail) and its end of a process whose stack was smashed.
 IMPORTS = {
-    "advapi32.dll": ["CryptAcquireContextA", "CryptGenRandom", "CryptReleaseContext"],
+    "advapi32.dll": ["SystemFunction036"],
     "kernel32.dll": ["CreateProcessA", "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageA",
-                     "FreeLibrary", "GetACP", "GetCPInfo", "GetCommandLineA", "GetCommandLineW", "GetLastError",
+                     "FreeLibrary", "GetACP", "GetCPInfo", "GetCommandLineA", "GetCommandLineW",
+                     "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThreadId", "GetLastError",
                      "GetModuleHandleA", "GetPrivateProfileStringA", "GetProcAddress", "GetStartupInfoA",
-                     "InitializeCriticalSection", "LeaveCriticalSection", "LoadLibraryA", "LocalFree",
-                     "SetLastError", "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect",
-                     "VirtualQuery", "WideCharToMultiByte"],
+                     "GetSystemTimeAsFileTime", "GetTickCount", "InitializeCriticalSection",
+                     "IsProcessorFeaturePresent", "LeaveCriticalSection", "LoadLibraryA", "LocalFree",
+                     "QueryPerformanceCounter", "SetLastError", "SetUnhandledExceptionFilter", "Sleep",
+                     "TerminateProcess", "TlsGetValue", "VirtualProtect", "VirtualQuery", "WideCharToMultiByte"],
     "msvcrt.dll": ["__getmainargs", "__initenv", "__p__acmdln", "__p__commode", "__p__fmode", "__set_app_type",
-                   "__setusermatherr", "_amsg_exit", "_cexit", "_close", "_exit", "_initterm", "_iob", "_onexit",
-                   "_open", "_write", "abort", "calloc", "exit", "fprintf", "free", "fwrite", "malloc", "memcmp",
-                   "memcpy", "signal", "strlen", "strncmp", "vfprintf"],
+                   "__setusermatherr", "_amsg_exit", "_cexit", "_initterm", "_iob", "_onexit", "abort", "calloc",
+                   "exit", "fprintf", "free", "fwrite", "malloc", "memcmp", "memcpy", "signal", "strlen",
+                   "strncmp", "vfprintf"],
     "shell32.dll": ["FindExecutableA"],
     "user32.dll": ["MessageBoxA"],
 }
-# Where the stack guard gets its seed: linked only when code reads the guard.
-GUARD_SEED = ("advapi32.dll", "CryptGenRandom")
+# The entry function, and the guard that it must read and the failure path
+# that it must call, as the link map names them.
+ENTRY, GUARD, GUARD_FAIL = "WinMain@16", "__stack_chk_guard", "__stack_chk_fail"
 # The head of the SEH chain: code that reads or writes it registers a handler,
 # which an image marked NO_SEH must never call.
 SEH_CHAIN = re.compile(r"%fs:0x0+\b|%fs:0\b(?!x)")
@@ -113,17 +117,53 @@ def check_version(pe):
     expect("translation", translations, [("Translation", struct.pack("<HH", 0x411, 1200))])
 
 
-def check_code(path, objdump):
-    """The code never touches the SEH chain; pesec's view, when installed."""
+def map_symbols(map_path):
+    """{name: address} of the symbols that the link map places in the image."""
+    symbols = {}
+    for line in open(map_path, encoding="utf-8", errors="replace"):
+        match = re.fullmatch(r"\s+0x([0-9a-f]{8,16})\s+([^.\s].*?)\s*", line)
+        if match:
+            symbols[match.group(2)] = int(match.group(1), 16)
+    return symbols
+
+
+def check_guard(listing, symbols):
+    """The entry function reads the stack guard and calls its failure path:
+    the compiler guarded it. The map gives the addresses; the product's own
+    code, stripped of names, is read between the entry and the next symbol."""
+    missing = [name for name in (ENTRY, GUARD, GUARD_FAIL) if name not in symbols]
+    if missing:
+        faults.append("the link map does not place %s" % ", ".join(missing))
+        return
+    entry = symbols[ENTRY]
+    end = min([address for address in symbols.values() if address > entry], default=entry)
+    reads = calls = False
+    for line in listing.splitlines():
+        match = re.match(r"\s*([0-9a-f]+):\t[0-9a-f ]+\t(.*)", line)
+        if match and entry <= int(match.group(1), 16) < end:
+            instruction = match.group(2)
+            reads = reads or "0x%x" % symbols[GUARD] in instruction
+            calls = calls or re.match(r"call\s+(0x)?%x\b" % symbols[GUARD_FAIL], instruction) is not None
+    if not (reads and calls):
+        faults.append("no stack guard in the entry function: it %s %s and %s %s" %
+                      ("reads" if reads else "does not read", GUARD,
+                       "calls" if calls else "does not call", GUARD_FAIL))
+
+
+def check_code(path, map_path, objdump):
+    """The code never touches the SEH chain, and the entry function is
+    guarded; pesec's view, when installed (its line on stack cookies looks for
+    another compiler's prologue, and proves nothing either way)."""
     listing = subprocess.run([objdump, "-d", path], check=True, capture_output=True, text=True).stdout
     for line in listing.splitlines():
         if SEH_CHAIN.search(line):
             faults.append("the code touches the SEH chain: " + line.strip())
+    check_guard(listing, map_symbols(map_path))
     if shutil.which("pesec"):
         print(subprocess.run(["pesec", path], capture_output=True, text=True).stdout.rstrip())
 
 
-def main(path, objdump):
+def main(path, map_path, objdump):
     with open(path, "rb") as file:
         image = file.read()
     if len(image) > MAX_SIZE:
@@ -146,10 +186,8 @@ def main(path, objdump):
     expect("imported DLLs", sorted(imports), sorted(IMPORTS))
     for dll, functions in sorted(IMPORTS.items()):
         expect("imports of " + dll, imports.get(dll), sorted(functions))
-    if GUARD_SEED[1] not in imports.get(GUARD_SEED[0], []):
-        faults.append("no stack guard: its seed, %s of %s, is not imported" % (GUARD_SEED[1], GUARD_SEED[0]))
     check_version(pe)
-    check_code(path, objdump)
+    check_code(path, map_path, objdump)
 
     for fault in faults:
         print("FAIL " + fault)
