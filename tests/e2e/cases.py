@@ -51,6 +51,8 @@ class Case:
     windows_files: dict = field(default_factory=dict)  # files put in the Windows folder
     reads: list = None                           # the profile reads made, in order
     wide: bool = False                           # started in UTF-16 from UTF-8 bytes, as Explorer does
+    program: str = None                          # a helper started in the launcher's place
+    runs: int = 1                                # how many times it is started
 
     def expander(self, folder):
         return lambda text: text.replace(b"{dir}", folder)
@@ -386,6 +388,35 @@ MENDS += [
          box=(b"missing.exe", ERROR_FILE_NOT_FOUND), check=not_planted),
 ]
 
+# The launcher's stack guard, in a helper built and linked as the launcher is.
+GUARDED = b'"{dir}\\Guarded.exe"'
+STATUS_STACK_BUFFER_OVERRUN = -0x3FFFFBF7  # 0xC0000409, as a signed exit code
+
+
+def alone(folder, outcome):
+    """The helper was the only process of its job: no debugger was started
+    for a crash, and nothing else."""
+    return [] if outcome.processes == 1 else ["%r processes ran, not the helper alone" % outcome.processes]
+
+
+def guards_differ(folder, outcome):
+    path = folder / "guards.txt"
+    guards = path.read_text().split() if path.exists() else []
+    if len(guards) != 2:
+        return ["%d guards reported, expected 2" % len(guards)]
+    faults = ["a guard is 0: %r" % guards] if "0" in guards else []
+    if guards[0] == guards[1]:
+        faults.append("the guards are the same: %r" % guards)
+    return faults
+
+
+GUARD = [
+    Case("guard", "smashed stack ends the process as Windows' guard does", GUARDED + b" overflow",
+         launcher="Guarded.exe", program="Guarded.exe", exit=STATUS_STACK_BUFFER_OVERRUN, check=alone),
+    Case("guard", "guard is seeded anew in each process", GUARDED + b" guard {dir}\\guards.txt",
+         launcher="Guarded.exe", program="Guarded.exe", runs=2, check=guards_differ),
+]
+
 from hostile import HOSTILE  # noqa: E402 (it builds on the definitions above)
 
-CASES = ARGUMENT + TOKEN + SETTINGS + MAPPING + JAPANESE_CASES + UTF8_CASES + START + READS + FAILURE + MENDS + HOSTILE
+CASES = ARGUMENT + TOKEN + SETTINGS + MAPPING + JAPANESE_CASES + UTF8_CASES + START + READS + FAILURE + MENDS + HOSTILE + GUARD

@@ -58,6 +58,10 @@ class Wine:
         cost more than most cases. stop() ends them."""
         subprocess.run([self.server, "-p"], env=self.env, stderr=subprocess.DEVNULL)
         self.work.mkdir(parents=True, exist_ok=True)
+        # A crash is reported by winedbg in the log, with no dialog waiting
+        # for a click. Set on each run, so that a prefix made before has it.
+        self.run(["reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
+                  "/d", "0", "/f"], cwd=self.work)
         with open(self.work / "hold.log", "ab") as log:
             subprocess.Popen([self.loader, str(self.helpers / "Starter.exe"), "hold"], cwd=self.work,
                              env=self.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
@@ -131,7 +135,7 @@ def prepare_folder(wine, case, folder, expand):
     folder.mkdir(parents=True)
     launcher = local(folder, case.launcher)
     launcher.parent.mkdir(parents=True, exist_ok=True)
-    shutil.copy(wine.launcher, launcher)
+    shutil.copy(wine.helpers / case.program if case.program else wine.launcher, launcher)
     for name, content in case.files.items():
         path = local(folder, name)
         path.parent.mkdir(parents=True, exist_ok=True)
@@ -173,9 +177,10 @@ def run_case(wine, case):
         (wine.windows_folder / name).write_bytes(expand(content))
     try:
         mode = ["wide"] if case.wide else []
-        wine.run([str(wine.helpers / "Starter.exe")] + mode + [windows_path(request).decode(),
-                                                               windows_path(report).decode()],
-                 cwd=current, env=env)
+        for _ in range(case.runs):
+            wine.run([str(wine.helpers / "Starter.exe")] + mode + [windows_path(request).decode(),
+                                                                   windows_path(report).decode()],
+                     cwd=current, env=env)
     finally:
         for name in case.windows_files:
             (wine.windows_folder / name).unlink()
