@@ -51,7 +51,7 @@ class Case:
     windows_files: dict = field(default_factory=dict)  # files put in the Windows folder
     reads: list = None                           # the profile reads made, in order
     wide: bool = False                           # started in UTF-16 from UTF-8 bytes, as Explorer does
-    program: str = None                          # a helper started in the launcher's place
+    helper: str = None                           # a helper started in the launcher's place
     runs: int = 1                                # how many times it is started
 
     def expander(self, folder):
@@ -412,9 +412,9 @@ def guards_differ(folder, outcome):
 
 GUARD = [
     Case("guard", "smashed stack ends the process as Windows' guard does", GUARDED + b" overflow",
-         launcher="Guarded.exe", program="Guarded.exe", exit=STATUS_STACK_BUFFER_OVERRUN, check=alone),
+         launcher="Guarded.exe", helper="Guarded.exe", exit=STATUS_STACK_BUFFER_OVERRUN, check=alone),
     Case("guard", "guard is seeded anew in each process", GUARDED + b" guard {dir}\\guards.txt",
-         launcher="Guarded.exe", program="Guarded.exe", runs=2, check=guards_differ),
+         launcher="Guarded.exe", helper="Guarded.exe", runs=2, check=guards_differ),
 ]
 
 from hostile import HOSTILE  # noqa: E402 (it builds on the definitions above)

@@ -135,7 +135,7 @@ def prepare_folder(wine, case, folder, expand):
     folder.mkdir(parents=True)
     launcher = local(folder, case.launcher)
     launcher.parent.mkdir(parents=True, exist_ok=True)
-    shutil.copy(wine.helpers / case.program if case.program else wine.launcher, launcher)
+    shutil.copy(wine.helpers / case.helper if case.helper else wine.launcher, launcher)
     for name, content in case.files.items():
         path = local(folder, name)
         path.parent.mkdir(parents=True, exist_ok=True)
