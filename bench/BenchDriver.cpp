@@ -1,9 +1,11 @@
 // The bench driver: times launches, each from CreateProcessA until the bench
-// target says it has started.
+// target says it has started, or, for a case that starts nothing, until the
+// launcher's process has ended.
 //
 //   BenchDriver <request> <samples> <rounds>
-// The request file has one case a line: its name, the program to start and
-// its whole command line, separated by tabs. After a warm-up round that is not
+// The request file has one case a line: its name, what ends its time
+// ("target" or "exit"), the program to start and its whole command line,
+// separated by tabs. After a warm-up round that is not
 // kept, every round starts each case once. The orders of the rounds form a
 // balanced Latin square, so that over a cycle of rounds each case stands in
 // each place and follows each other case equally often: drift on the
@@ -32,6 +34,7 @@ enum Result { kReached, kWrongCommandLine, kFailed };
 
 struct Case {
     char name[64];
+    bool untilExit; // timed until the launcher ends, not until the target runs
     char program[MAX_PATH];
     char commandLine[2048];
 };
@@ -43,7 +46,8 @@ Result Fail(Result result, const char* what, const Case& item)
     return result;
 }
 
-// Reads "name<TAB>program<TAB>command line" lines; false on a malformed one.
+// Reads "name<TAB>until<TAB>program<TAB>command line" lines; false on a
+// malformed one.
 bool ReadCases(const char* path, Case* cases, int& count)
 {
     FILE* file = fopen(path, "rb");
@@ -56,15 +60,18 @@ bool ReadCases(const char* path, Case* cases, int& count)
         line[strcspn(line, "\r\n")] = '\0';
         if (line[0] == '\0')
             continue;
-        char* program = strchr(line, '\t');
+        char* until = strchr(line, '\t');
+        char* program = until != nullptr ? strchr(until + 1, '\t') : nullptr;
         char* commandLine = program != nullptr ? strchr(program + 1, '\t') : nullptr;
         if (commandLine == nullptr || count == kMaxCases) {
             good = false;
             break;
         }
-        *program++ = *commandLine++ = '\0';
+        *until++ = *program++ = *commandLine++ = '\0';
         Case& item = cases[count++];
-        good = strlen(line) < sizeof item.name && strlen(program) < sizeof item.program &&
+        item.untilExit = strcmp(until, "exit") == 0;
+        good = (item.untilExit || strcmp(until, "target") == 0) &&
+               strlen(line) < sizeof item.name && strlen(program) < sizeof item.program &&
                strlen(commandLine) < sizeof item.commandLine;
         if (good) {
             strcpy(item.name, line);
@@ -76,7 +83,8 @@ bool ReadCases(const char* path, Case* cases, int& count)
     return good && count > 0;
 }
 
-// One launch, and the milliseconds until the target was ready.
+// One launch, and the milliseconds until the target was ready or the
+// launcher had ended.
 Result Launch(const Case& item, const char* base, HANDLE ready, HANDLE wrong, double frequency,
            double& milliseconds)
 {
@@ -95,14 +103,16 @@ Result Launch(const Case& item, const char* base, HANDLE ready, HANDLE wrong, do
                         &startup, &process))
         return Fail(kFailed, "could not be started", item);
     HANDLE signals[2] = {ready, wrong};
-    const DWORD signal = WaitForMultipleObjects(2, signals, FALSE, kLimit);
+    const DWORD signal = item.untilExit ? WaitForSingleObject(process.hProcess, kLimit)
+                                        : WaitForMultipleObjects(2, signals, FALSE, kLimit);
     QueryPerformanceCounter(&end);
     milliseconds = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency;
 
     // Untimed: the launcher has ended well, and the target is gone before the
     // next launch begins.
     DWORD code = 1;
-    const bool ended = WaitForSingleObject(process.hProcess, kLimit) == WAIT_OBJECT_0 &&
+    const bool ended = (item.untilExit ? signal : WaitForSingleObject(process.hProcess, kLimit)) ==
+                           WAIT_OBJECT_0 &&
                        GetExitCodeProcess(process.hProcess, &code);
     if (!ended)
         TerminateProcess(process.hProcess, 1); // such as one that shows a warning box
@@ -116,9 +126,9 @@ Result Launch(const Case& item, const char* base, HANDLE ready, HANDLE wrong, do
         CloseHandle(mutex);
     }
 
-    if (signal == WAIT_OBJECT_0 + 1)
+    if (!item.untilExit && signal == WAIT_OBJECT_0 + 1)
         return Fail(kWrongCommandLine, "the target got another command line", item);
-    if (signal != WAIT_OBJECT_0)
+    if (!item.untilExit && signal != WAIT_OBJECT_0)
         return Fail(kFailed, "the target did not start in time", item);
     if (!ended || code != 0)
         return Fail(kFailed, "the launcher did not end with exit code 0", item);

@@ -1,9 +1,9 @@
 """The launch benchmark: what starting a program through QuendRun costs.
 
-Under 64-bit Wine, a Windows-side driver (BenchDriver.cpp) starts the bench
-target in five ways, alternated in rounds after a warm-up round (the orders of
-the rounds a balanced Latin square), and times each launch from CreateProcessA
-until the target says it has started:
+Under 64-bit Wine, a Windows-side driver (BenchDriver.cpp) makes eight
+launches, alternated in rounds after a warm-up round (the orders of the rounds
+a balanced Latin square). It times five from CreateProcessA until the bench
+target says it has started:
 
   direct        the target itself, the floor for one process
   bare null     a launcher that only starts the target, the floor for any launcher
@@ -11,7 +11,16 @@ until the target says it has started:
   QuendRun, 3   QuendRun with a settings file of 3 "Wild Card" keys
   QuendRun, 50  QuendRun with 50 keys, the argument matching the last one
 
-Every row hands the target the same command-line tail, which the target checks.
+Every one of them hands the target the same command-line tail, which the
+target checks. The target and the null launchers are built plain (-Os, no
+stack guard), as a program that QuendRun starts would be; QuendRun as it ships.
+Three more start nothing, given no argument, and are timed until the
+launcher's process has ended: the launcher's fixed cost and the guard's share.
+
+  bare null, no argument   the least process of a launcher's kind
+  unguarded, no argument   QuendRun's sources and flags without the stack guard
+  QuendRun, no argument    QuendRun as it ships
+
 Writes results.md (medians, 95th percentiles, ratios, footprint), launch.svg
 (the distributions, drawn by matplotlib) and samples.txt (every launch) into the results folder,
 build/bench/results unless told; --save writes them into bench/results, the
@@ -41,16 +50,31 @@ TAIL = "/q:run.y50"   # what every row must give the target behind its path
 KEY_LIST_ROOM = 258   # the key-list read's 260 bytes less the closing NULs
 
 DIRECT, BARE, SHELL, Q3, Q50 = "direct", "bare-null", "shell-null", "quendrun-3", "quendrun-50"
+BARE_EXIT, UNGUARDED, Q_EXIT = "bare-null-exit", "unguarded-exit", "quendrun-exit"
 LABELS = {
     DIRECT: "target started directly",
     BARE: "bare null launcher",
     SHELL: "shell null launcher (FindExecutableA)",
     Q3: "QuendRun, 3 keys",
     Q50: "QuendRun, 50 keys, match on the last",
+    BARE_EXIT: "bare null launcher, no argument",
+    UNGUARDED: "QuendRun without the stack guard, no argument",
+    Q_EXIT: "QuendRun, no argument",
 }
-ORDER = [DIRECT, BARE, SHELL, Q3, Q50]
-# The most that QuendRun may cost over the shell null launcher, in the median.
-TARGETS = {Q3: 1.03, Q50: 1.05}
+TO_TARGET = [DIRECT, BARE, SHELL, Q3, Q50]   # timed until the target runs
+TO_EXIT = [BARE_EXIT, UNGUARDED, Q_EXIT]      # start nothing; timed until they end
+ORDER = TO_TARGET + TO_EXIT
+# Each table's rows and the references of its ratio columns.
+TABLES = [(TO_TARGET, (SHELL, BARE, DIRECT)), (TO_EXIT, (UNGUARDED, BARE_EXIT))]
+COLUMNS = {SHELL: "shell null", BARE: "bare null", DIRECT: "direct", UNGUARDED: "unguarded",
+           BARE_EXIT: "bare null, no argument"}
+# The ratios of medians shown: each row's references.
+RATIOS = {Q3: (SHELL, BARE, DIRECT), Q50: (SHELL, BARE, DIRECT), UNGUARDED: (BARE_EXIT,),
+          Q_EXIT: (UNGUARDED, BARE_EXIT)}
+# The most that a row may cost over its reference, in the median: QuendRun over
+# the shell null launcher, and over its own build without the guard.
+TARGETS = {(Q3, SHELL): 1.03, (Q50, SHELL): 1.05, (Q_EXIT, UNGUARDED): 1.02}
+REFERENCE_NAMES = {SHELL: "the shell null launcher", UNGUARDED: "the build without the guard"}
 
 
 def windows_path(path):
@@ -87,14 +111,20 @@ def percentile(values, fraction):
 
 def summarize(samples):
     """samples: {case: {round: ms}} -> {case: (median, p95)} and the ratios
-    {(case, reference): ratio of medians} of the QuendRun rows."""
+    {(case, reference): ratio of medians} of RATIOS."""
     figures = {case: (statistics.median(times.values()), percentile(list(times.values()), 0.95))
                for case, times in samples.items()}
-    ratios = {}
-    for case in (Q3, Q50):
-        for reference in (SHELL, BARE, DIRECT):
-            ratios[case, reference] = figures[case][0] / figures[reference][0]
+    ratios = {(case, reference): figures[case][0] / figures[reference][0]
+              for case, references in RATIOS.items() for reference in references}
     return figures, ratios
+
+
+def fixed_costs(figures):
+    """From the rows that start nothing, in milliseconds of the medians: what
+    QuendRun's own start-up and exit cost over the least launcher's, and the
+    guard's share of it."""
+    quendrun = figures[Q_EXIT][0]
+    return quendrun - figures[BARE_EXIT][0], quendrun - figures[UNGUARDED][0]
 
 
 def paired_ratio(samples, case, reference):
@@ -142,37 +172,45 @@ def footprint(paths):
 
 # ---- report -------------------------------------------------------------
 
-def table(figures, ratios):
-    rows = ["| launch | median (ms) | 95th percentile (ms) | / shell null | / bare null | / direct |",
-            "|---|---:|---:|---:|---:|---:|"]
-    for case in ORDER:
+def table(figures, ratios, cases, references):
+    rows = ["| launch | median (ms) | 95th percentile (ms) | %s |"
+            % " | ".join("/ " + COLUMNS[r] for r in references),
+            "|---|---:|---:|" + "---:|" * len(references)]
+    for case in cases:
         median, p95 = figures[case]
-        cells = ["%.3f" % ratios[case, r] if (case, r) in ratios else ""
-                 for r in (SHELL, BARE, DIRECT)]
+        cells = ["%.3f" % ratios[case, r] if (case, r) in ratios else "" for r in references]
         rows.append("| %s | %.1f | %.1f | %s |" % (LABELS[case], median, p95, " | ".join(cells)))
     return "\n".join(rows)
 
 
 def verdicts(samples, ratios):
     lines = []
-    for case, limit in TARGETS.items():
-        ratio = ratios[case, SHELL]
-        low, high = ratio_interval(samples, case, SHELL)
-        lines.append("- %s: %.3f of the shell null launcher in the median (95%% interval %.3f to "
-                     "%.3f; target at most %.2f: %s); median of the round-by-round ratios %.3f"
-                     % (LABELS[case], ratio, low, high, limit,
-                        "met" if ratio <= limit else "NOT met", paired_ratio(samples, case, SHELL)))
+    for (case, reference), limit in TARGETS.items():
+        ratio = ratios[case, reference]
+        low, high = ratio_interval(samples, case, reference)
+        lines.append("- %s: %.3f of %s in the median (95%% interval %.3f to %.3f; target at most "
+                     "%.2f: %s); median of the round-by-round ratios %.3f"
+                     % (LABELS[case], ratio, REFERENCE_NAMES[reference], low, high, limit,
+                        "met" if ratio <= limit else "NOT met",
+                        paired_ratio(samples, case, reference)))
     return lines
 
 
 def report(samples, figures, ratios, sizes, rounds, wine_version, retried=0):
+    launcher, guard = fixed_costs(figures)
     lines = ["# Launch benchmark", "",
-             "%d rounds after a warm-up round, each starting the five launches once, in orders "
+             "%d rounds after a warm-up round, each making the %d launches once, in orders "
              "that put each launch in each place and after each other one equally often; "
-             "64-bit builds under %s and Xvfb. Each time runs from CreateProcessA in the driver "
-             "until the target has signalled that it started. Launches that Wine failed to "
-             "create and that were made again: %d." % (rounds, wine_version, retried), "",
-             table(figures, ratios), "", "QuendRun against the shell null launcher:", ""]
+             "64-bit builds under %s and Xvfb; the target and the null launchers built with -Os "
+             "and no stack guard, QuendRun as it ships. Launches that Wine failed to create and "
+             "that were made again: %d." % (rounds, len(ORDER), wine_version, retried), "",
+             "From CreateProcessA in the driver until the target has signalled that it started:",
+             "", table(figures, ratios, *TABLES[0]), "",
+             "Given no argument, so starting nothing, from CreateProcessA until the launcher's "
+             "process has ended:", "", table(figures, ratios, *TABLES[1]), "",
+             "QuendRun's own start-up and exit cost %.1f ms over the bare null launcher's; "
+             "the stack guard's share, against the build without it, is %.1f ms."
+             % (launcher, guard), "", "Targets:", ""]
     lines += verdicts(samples, ratios)
     lines += ["", "Footprint:", "", "| executable | bytes | imported DLLs |", "|---|---:|---|"]
     lines += ["| %s | %d | %s |" % (label, size, ", ".join(dlls)) for label, size, dlls in sizes]
@@ -210,7 +248,8 @@ def svg_plot(samples, figures):
     axes.set_xlim(0, limit)
     axes.grid(axis="x", color="#dddddd")
     axes.set_axisbelow(True)
-    axes.set_title("Launch time under Wine, CreateProcessA until the target runs (ms)", fontsize=11)
+    axes.set_title("Launch time under Wine (ms), from CreateProcessA\nuntil the target runs; "
+                   "with no argument, until the launcher ends", fontsize=10)
     axes.set_xlabel("box: middle half; red: median; whiskers: 5th to 95th percentile; dots: every launch",
                     fontsize=8)
     figure.tight_layout()
@@ -235,24 +274,34 @@ def build(tail):
                    stdout=subprocess.DEVNULL)
 
 
-def prepare(work):
+def request_line(case, program, line=None):
+    """The driver's line for one launch: what ends its time, and its command
+    line, the launcher's path alone for a row that starts nothing, and
+    otherwise followed by QuendRun's argument, so that all read the same length."""
+    if line is None:
+        line = windows_path(program) + ("" if case in TO_EXIT else " " + ARGUMENT)
+    return "%s\t%s\t%s\t%s\n" % (case, "exit" if case in TO_EXIT else "target",
+                                 windows_path(program), line)
+
+
+def prepare(work, build=BUILD):
     """The QuendRun folders and the driver's request; returns the request path."""
-    target = BUILD / "BenchTarget.exe"
+    target = build / "BenchTarget.exe"
     shutil.rmtree(work, ignore_errors=True)
-    cases = [(DIRECT, target, windows_path(target) + " " + TAIL),
-             (BARE, BUILD / "BareLauncher.exe", None),
-             (SHELL, BUILD / "ShellLauncher.exe", None)]
-    for case, count in ((Q3, 3), (Q50, 50)):
+    launches = {DIRECT: (target, windows_path(target) + " " + TAIL),
+                BARE: (build / "BareLauncher.exe",), SHELL: (build / "ShellLauncher.exe",),
+                BARE_EXIT: (build / "BareLauncher.exe",)}
+    # Each QuendRun in a folder of its own; those given no argument read no settings.
+    for case, product, count in ((Q3, "product", 3), (Q50, "product", 50),
+                                 (UNGUARDED, "unguarded", None), (Q_EXIT, "product", None)):
         folder = work / case
         folder.mkdir(parents=True)
-        shutil.copy(BUILD / "product" / "QuendRun.exe", folder)
-        (folder / "QuendRun.ini").write_bytes(settings_text(windows_path(target), count))
-        cases.append((case, folder / "QuendRun.exe", None))
-    # Launchers get QuendRun's argument too, so that all read the same length.
+        shutil.copy(build / product / "QuendRun.exe", folder)
+        if count is not None:
+            (folder / "QuendRun.ini").write_bytes(settings_text(windows_path(target), count))
+        launches[case] = (folder / "QuendRun.exe",)
     request = work / "request.txt"
-    request.write_text("".join("%s\t%s\t%s\n" % (case, windows_path(program),
-                                                 line or windows_path(program) + " " + ARGUMENT)
-                               for case, program, line in cases))
+    request.write_text("".join(request_line(case, *launches[case]) for case in ORDER))
     return request
 
 
@@ -289,6 +338,7 @@ def run(rounds, results):
     figures, ratios = summarize(samples)
     sizes = footprint([("QuendRun.exe, the 32-bit product", ROOT / "build" / "product" / "QuendRun.exe"),
                        ("QuendRun.exe, the 64-bit build measured here", BUILD / "product" / "QuendRun.exe"),
+                       ("QuendRun.exe without the stack guard, 64-bit", BUILD / "unguarded" / "QuendRun.exe"),
                        ("bare null launcher, 64-bit", BUILD / "BareLauncher.exe"),
                        ("shell null launcher, 64-bit", BUILD / "ShellLauncher.exe")])
     wine_version = subprocess.run([WINE, "--version"], capture_output=True, text=True).stdout.strip()
