@@ -31,14 +31,25 @@ __attribute__((constructor, no_stack_protector)) static void SeedStackGuard()
     __stack_chk_guard = seed;
 }
 
+// A system that lacks the fast-fail instruction but claims it, as 32-bit Wine
+// does, takes it for an access violation: the last filter of the process then
+// ends it with the same status, before a debugger is asked to take it on.
+static LONG WINAPI EndAsOverrun(EXCEPTION_POINTERS*)
+{
+    TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 // Ends the process without running any of its code on the smashed stack.
 // __fastfail raises no exception that a handler could catch; before Windows 8
 // the processor feature is absent and TerminateProcess ends it with the same
 // status.
 __attribute__((noreturn, no_stack_protector)) void __stack_chk_fail()
 {
-    if (IsProcessorFeaturePresent(PF_FASTFAIL_AVAILABLE))
+    if (IsProcessorFeaturePresent(PF_FASTFAIL_AVAILABLE)) {
+        SetUnhandledExceptionFilter(EndAsOverrun);
         __asm__ volatile("int $0x29" : : "c"(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE) : "memory");
+    }
     TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);
     __builtin_unreachable();
 }
