@@ -119,6 +119,10 @@ def guide_member(name, text, readme, japanese=False):
             faults.append("%s lacks the heading %r marked as %r" % (name, heading, mark))
     if japanese:
         japanese_lines(name, text)
+        # A path, a command or an address is never split across lines.
+        for code in set(re.findall(r"`([^`\n]+)`", prose)) | set(re.findall(r"<(https?://[^>\s]+)>", prose)):
+            if not any(code in line for line in lines):
+                faults.append("%s splits %r across lines" % (name, code))
         for cell in re.findall(r"(?<=\| )[^|\n]*?(?= \|)", prose):
             cell = cell.replace("`", "")
             if cell and not re.fullmatch(r"-+", cell) and not whole(cell, text):
