@@ -29,11 +29,10 @@ FILE_ATTRIBUTE_ARCHIVE = 0x20
 
 # A README's user's guide is the part above this line.
 GUIDE_END = "<!-- end of the user's guide -->"
-# Plain text of 78 columns for Notepad: no pictures, headings marked in the
-# way of the guide's language, and each table row a block of lines.
-PANDOC = ["pandoc", "--from=gfm", "--to=plain", "--columns=78", "--eol=lf"] + [
-    "--lua-filter=%s" % (ROOT / "scripts" / name) for name in ("no-images.lua", "heading-marks.lua",
-                                                                "table-blocks.lua")]
+# Plain text for Notepad: no pictures, headings marked in the way of the
+# guide's language, and each table row a block of lines.
+FILTERS = ["no-images.lua", "heading-marks.lua", "table-blocks.lua"]
+PANDOC = ["pandoc", "--from=gfm", "--to=plain", "--columns=78", "--eol=lf"]
 # Typographic characters and their stand-ins in README.txt, put in before
 # pandoc lays out the text; any other non-ASCII character fails the release.
 ASCII_STAND_INS = str.maketrans({
@@ -70,13 +69,13 @@ def encoded(text, encoding, where):
         sys.exit("release_zip: %s: %r (U+%04X) has no form in %s" % (where, char, ord(char), encoding))
 
 
-def guide_text(markdown, where, encoding, language, stand_ins=None, wrap="auto"):
+def guide_text(markdown, where, encoding, language, stand_ins=None, wrap="auto", filters=()):
     """The user's guide of a README, in Markdown, as plain text for Notepad:
     made by pandoc, CRLF line ends, in encoding. language ("en" or "ja")
     decides how headings are marked. stand_ins (a str.translate table) are
     put in first; a character that the encoding still lacks fails. wrap is
-    pandoc's: "auto" fills paragraphs to the width, "preserve" keeps the
-    source's lines."""
+    pandoc's: "auto" fills paragraphs to the width, "none" leaves the lines
+    to the filters, which run after FILTERS."""
     lines = markdown.splitlines()
     ends = [number for number, line in enumerate(lines) if line.strip() == GUIDE_END]
     if not ends:
@@ -85,7 +84,8 @@ def guide_text(markdown, where, encoding, language, stand_ins=None, wrap="auto")
     for number, line in enumerate(guide, 1):
         encoded(line, encoding, "%s:%d" % (where, number))
     try:
-        result = subprocess.run(PANDOC + ["--wrap=" + wrap, "--metadata=lang:" + language],
+        lua = ["--lua-filter=%s" % (ROOT / "scripts" / name) for name in FILTERS + list(filters)]
+        result = subprocess.run(PANDOC + lua + ["--wrap=" + wrap, "--metadata=lang:" + language],
                                 input="\n".join(guide) + "\n", capture_output=True, encoding="utf-8")
     except FileNotFoundError:
         sys.exit("release_zip: pandoc is not installed (sh scripts/setup installs it)")
@@ -135,10 +135,10 @@ def main(argv):
     readme = guide_text((ROOT / "README.md").read_text(encoding="utf-8"), "README.md", "ascii", "en",
                         ASCII_STAND_INS)
     # In the code page that Notepad on Japanese Windows reads as ANSI. Pandoc
-    # breaks lines only at blanks, which Japanese hardly has, so the guide's
-    # paragraphs and table cells stay one line each, for Notepad to wrap.
+    # breaks lines only at blanks, which Japanese hardly has, so a filter of
+    # our own lays out its lines.
     readme_ja = guide_text((ROOT / "README.ja.md").read_text(encoding="utf-8"), "README.ja.md", "cp932", "ja",
-                           wrap="preserve")
+                           wrap="none", filters=["wrap-japanese.lua"])
     with tempfile.TemporaryDirectory() as work:
         members = [("QuendRun.exe", signed(exe, pathlib.Path(work))),
                    ("QuendRun.ini", sample_settings()),

@@ -191,6 +191,10 @@ MAPPING = [
          started_quend(b',,,,"C:\\My Files\\note*"'), settings=ini(wild_card(b's"=*"', b"s=*"))),
     Case("mapping", "case matters", LAUNCHER + b" A.TXT", started_quend(b",,,,A.TXT"),
          settings=ini(wild_card(b".txt=.log"))),
+    # Names match with case, but the reader finds a value without it: the
+    # first line of the name in any case.
+    Case("mapping", "value read from the first key of the name in any case", LAUNCHER + b" x.txt",
+         started_quend(b",,,,xa"), settings=ini(wild_card(b".TXT=a", b".txt=b"))),
     Case("mapping", "asterisk is a plain byte", LAUNCHER + b" a*", started_quend(b",,,,ax"),
          settings=ini(wild_card(b"*=x"))),
     Case("mapping", "question mark is a plain byte", LAUNCHER + b" ab", started_quend(b",,,,ab"),

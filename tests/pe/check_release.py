@@ -68,9 +68,42 @@ def marked(heading, level, japanese):
     return [heading, ("=" if level == 1 else "-") * len(heading)]
 
 
+# Notepad shows README-ja.txt unwrapped: lines of at most 76 bytes of code
+# page 932, laid out by the kinsoku rules of Japanese text.
+JAPANESE_WIDTH = 76
+NO_LINE_START = "。、，．」』）】〕！？ー・ぁぃぅぇぉっゃゅょゎゕゖァィゥェォッャュョヮヵヶ"
+NO_LINE_END = "「『（【〔"
+
+
+def japanese_lines(name, text):
+    """Every line fits, but one that holds nothing but a word wider than the
+    line; none begins with a closing mark or a small kana, or ends with an
+    opening mark."""
+    for line in text.splitlines():
+        body = line.lstrip(" ")
+        width = len(line.encode("cp932", errors="replace"))
+        if width > JAPANESE_WIDTH:
+            words = re.findall(r"[!-~]+", body)
+            indent = len(line) - len(body)
+            if " " in body or not any(indent + len(word) > JAPANESE_WIDTH for word in words):
+                faults.append("%s has a line of %d bytes: %r" % (name, width, line))
+        if body.startswith(tuple(NO_LINE_START)):
+            faults.append("%s has a line that begins with %r: %r" % (name, body[0], line))
+        if body.endswith(tuple(NO_LINE_END)):
+            faults.append("%s has a line that ends with %r: %r" % (name, body[-1], line))
+
+
+def whole(cell, text):
+    """The cell is in the text, where a line break with the next line's
+    indent may stand between two of its characters or in place of a blank."""
+    pattern = r"(?:\n *)?".join(r"(?: |\n *)" if char == " " else re.escape(char) for char in cell)
+    return re.search(pattern, text) is not None
+
+
 def guide_member(name, text, readme, japanese=False):
     """A guide as text: the guide's part of the README, every section of it,
-    each heading marked; in Japanese, every table cell whole on one line."""
+    each heading marked; in Japanese, every line laid out for Notepad and
+    every table cell, the box texts among them, whole across line breaks."""
     guide, developers = (ROOT / readme).read_text(encoding="utf-8").split(MARKER + "\n")
     if MARKER in text or "<!--" in text:
         faults.append("%s holds the marker" % name)
@@ -85,15 +118,15 @@ def guide_member(name, text, readme, japanese=False):
         if not any(lines[at:at + len(mark)] == mark for at in range(len(lines))):
             faults.append("%s lacks the heading %r marked as %r" % (name, heading, mark))
     if japanese:
-        # Notepad wraps a line at any character: a cell is read whole when no
-        # line breaks it, and no line may begin with a closing mark.
+        japanese_lines(name, text)
+        # A path, a command or an address is never split across lines.
+        for code in set(re.findall(r"`([^`\n]+)`", prose)) | set(re.findall(r"<(https?://[^>\s]+)>", prose)):
+            if not any(code in line for line in lines):
+                faults.append("%s splits %r across lines" % (name, code))
         for cell in re.findall(r"(?<=\| )[^|\n]*?(?= \|)", prose):
             cell = cell.replace("`", "")
-            if cell and not re.fullmatch(r"-+", cell) and not any(cell in line for line in lines):
-                faults.append("%s breaks the table cell %r" % (name, cell))
-        for line in lines:
-            if line.lstrip().startswith(("。", "、")):
-                faults.append("%s has a line that begins with a closing mark: %r" % (name, line))
+            if cell and not re.fullmatch(r"-+", cell) and not whole(cell, text):
+                faults.append("%s lacks the table cell %r" % (name, cell))
     if any(line != line.rstrip() for line in lines):
         faults.append("%s has trailing blanks" % name)
 

@@ -1,0 +1,184 @@
+-- Pandoc filter for the Japanese guide as plain text: lines of at most 76
+-- columns, as Notepad shows them without wrapping. A column is a byte of code
+-- page 932, so a full-width character takes two. Lines break between two
+-- Japanese characters, or between one and an ASCII word, or at a blank, but
+-- never inside an ASCII word, a path, a command or an address: one wider than
+-- the line stands alone on a line of its own. Kinsoku: no line begins with a
+-- closing mark or a small kana, and none ends with an opening mark. A block's
+-- lines keep the indent that the plain writer gives it. Runs last, on the
+-- document tree, where code still tells a command from the words around it.
+local WIDTH = 76
+-- The plain writer's indent of a list item's or a definition's blocks.
+local LIST_INDENT = 4
+
+local NO_START = {}
+for _, c in utf8.codes("。、，．」』）】〕！？ー・ぁぃぅぇぉっゃゅょゎゕゖァィゥェォッャュョヮヵヶｧｨｩｪｫｬｭｮｯｰ" ..
+                       ")]},.:;!?") do
+  NO_START[c] = true
+end
+local NO_END = {}
+for _, c in utf8.codes("「『（【〔([{") do
+  NO_END[c] = true
+end
+
+-- Columns of a character in code page 932: ASCII and half-width katakana
+-- take one byte, every other character two.
+local function columns(c)
+  if c < 0x80 or (c >= 0xFF61 and c <= 0xFF9F) then
+    return 1
+  end
+  return 2
+end
+
+-- The pieces of a line of inlines: an ASCII word (text without a blank, or a
+-- piece of code, kept whole) or a single other character; each notes whether
+-- a blank stands before it.
+local function pieces(inlines)
+  local out, blank = {}, false
+  local function add(text, ascii)
+    local last = out[#out]
+    if ascii and last and last.ascii and not blank then
+      last.text = last.text .. text
+    else
+      out[#out + 1] = {text = text, ascii = ascii, blank = blank}
+    end
+    blank = false
+  end
+  local function walk(list)
+    for _, el in ipairs(list) do
+      if el.t == "Str" then
+        local word = ""
+        for _, c in utf8.codes(el.text) do
+          if c < 0x80 then
+            word = word .. utf8.char(c)
+          else
+            if word ~= "" then add(word, true) end
+            word = ""
+            add(utf8.char(c), false)
+          end
+        end
+        if word ~= "" then add(word, true) end
+      elseif el.t == "Code" then
+        add(el.text, true)
+      elseif el.t == "Space" or el.t == "SoftBreak" then
+        blank = #out > 0
+      elseif el.content then
+        walk(el.content)
+      end
+    end
+  end
+  walk(inlines)
+  for _, piece in ipairs(out) do
+    piece.width = 0
+    for _, c in utf8.codes(piece.text) do
+      piece.width = piece.width + columns(c)
+    end
+    local first = utf8.codepoint(piece.text, 1)
+    local last = utf8.codepoint(piece.text, utf8.offset(piece.text, -1))
+    piece.first, piece.last = first, last
+  end
+  return out
+end
+
+-- A line may break before piece b, which follows piece a.
+local function breakable(a, b)
+  if NO_START[b.first] or NO_END[a.last] then
+    return false
+  end
+  return b.blank or not (a.ascii and b.ascii)
+end
+
+-- The pieces joined into chunks that no line break may split.
+local function chunks(list)
+  local out = {}
+  for i, piece in ipairs(list) do
+    local chunk = out[#out]
+    if i == 1 or breakable(list[i - 1], piece) then
+      out[#out + 1] = {parts = {piece.text}, width = piece.width, blank = piece.blank}
+    else
+      if piece.blank then
+        chunk.parts[#chunk.parts + 1] = " "
+        chunk.width = chunk.width + 1
+      end
+      chunk.parts[#chunk.parts + 1] = piece.text
+      chunk.width = chunk.width + piece.width
+    end
+  end
+  return out
+end
+
+-- A line of inlines filled into lines of at most room columns.
+local function fill(inlines, room, into)
+  local lines, text, width = {}, nil, 0
+  for _, chunk in ipairs(chunks(pieces(inlines))) do
+    local part = table.concat(chunk.parts)
+    local extra = (chunk.blank and 1 or 0) + chunk.width
+    if text and width + extra <= room then
+      text = text .. (chunk.blank and " " or "") .. part
+      width = width + extra
+    else
+      if text then lines[#lines + 1] = text end
+      text, width = part, chunk.width
+    end
+  end
+  if text then lines[#lines + 1] = text end
+  for i, line in ipairs(lines) do
+    if i > 1 then into:insert(pandoc.LineBreak()) end
+    into:insert(pandoc.Str(line))
+  end
+end
+
+-- Inlines wrapped to the room; a hard line break stays one.
+local function wrap(inlines, room)
+  local out, line = pandoc.List(), pandoc.List()
+  for _, el in ipairs(inlines) do
+    if el.t == "LineBreak" then
+      fill(line, room, out)
+      out:insert(pandoc.LineBreak())
+      line = pandoc.List()
+    else
+      line:insert(el)
+    end
+  end
+  fill(line, room, out)
+  return out
+end
+
+local blocks
+
+local function items(list, indent)
+  local out = pandoc.List()
+  for _, item in ipairs(list) do
+    out:insert(blocks(item, indent + LIST_INDENT))
+  end
+  return out
+end
+
+function blocks(list, indent)
+  local out = pandoc.List()
+  for _, block in ipairs(list) do
+    if block.t == "Para" then
+      block = pandoc.Para(wrap(block.content, WIDTH - indent))
+    elseif block.t == "Plain" then
+      block = pandoc.Plain(wrap(block.content, WIDTH - indent))
+    elseif block.t == "BulletList" then
+      block = pandoc.BulletList(items(block.content, indent))
+    elseif block.t == "OrderedList" then
+      block = pandoc.OrderedList(items(block.content, indent), block.listAttributes)
+    elseif block.t == "DefinitionList" then
+      local entries = pandoc.List()
+      for _, entry in ipairs(block.content) do
+        entries:insert({wrap(entry[1], WIDTH - indent), items(entry[2], indent)})
+      end
+      block = pandoc.DefinitionList(entries)
+    elseif block.t == "Div" then
+      block = pandoc.Div(blocks(block.content, indent), block.attr)
+    end
+    out:insert(block)
+  end
+  return out
+end
+
+function Pandoc(doc)
+  return pandoc.Pandoc(blocks(doc.blocks, 0), doc.meta)
+end
