@@ -91,7 +91,10 @@ size_t AppendProgramPath(char* area, size_t capacity, const char* path)
 
 bool IsBatchFile(const char* path)
 {
-    const size_t length = strlen(path);
+    // The platform drops a name's trailing dots and blanks: "run.bat. ." is run.bat.
+    size_t length = strlen(path);
+    while (length > 0 && (path[length - 1] == '.' || path[length - 1] == ' '))
+        --length;
     if (length < 4)
         return false;
     char extension[4];

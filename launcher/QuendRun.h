@@ -48,8 +48,8 @@ size_t AppendText(char* area, size_t capacity, size_t length, const char* text);
 // would split it there. Returns the length as AppendText does.
 size_t AppendProgramPath(char* area, size_t capacity, const char* path);
 
-// True when the path names a batch file (".bat" or ".cmd", any case), which
-// the platform runs through cmd.exe.
+// True when the path names a batch file (".bat" or ".cmd", any case, before
+// any trailing dots and blanks), which the platform runs through cmd.exe.
 bool IsBatchFile(const char* path);
 
 // True when cmd.exe would take the argument, behind the options, as plain

@@ -205,6 +205,14 @@ TEST(IsPlainForBatch, RefusesWhatCmdWouldRun)
         {"C:\\T\\run.cmx", "", "a&b", false, false},
         {"C:\\T\\run.ba", "", "a&b", false, false},
         {"bat", "", "a&b", false, false},
+        // The platform drops a name's trailing dots and blanks: these name the batch file.
+        {"C:\\T\\a.bat.", "", "a&b", false, true},
+        {"C:\\T\\a.bat ", "", "a&b", false, true},
+        {"C:\\T\\a.BAT . .", "", "a&b", false, true},
+        {"C:\\T\\a.cmd..", "", "a&b", false, true},
+        {"C:\\T\\a.bat.x", "", "a&b", false, false},
+        {"C:\\T\\a.batx.", "", "a&b", false, false},
+        {". .", "", "a&b", false, false}, // nothing left before them
     };
     for (const BatchCase& c : cases) {
         const LeadBytes& lead = c.japanese ? CodePage932() : CodePage1252();
