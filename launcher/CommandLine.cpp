@@ -1,11 +1,35 @@
 // The byte rules of the command lines: the launcher's own, taken apart into the
 // argument string handed on and the program token that names the settings
-// file; and the one it starts, led by the program's path. Both are read with
-// the lead bytes marked from the code page's ranges, so that a double-byte
-// character stays whole.
+// file; and the one it starts, led by the program's path, with what a failed
+// lookup of that path means. Both are read with the lead bytes marked from the
+// code page's ranges, so that a double-byte character stays whole.
 #include "QuendRun.h"
 
 #include <string.h>
+
+namespace {
+
+// System errors, numbered as the platform numbers them.
+const unsigned kNotEnoughMemory = 8;   // ERROR_NOT_ENOUGH_MEMORY
+const unsigned kSharingViolation = 32; // ERROR_SHARING_VIOLATION
+const unsigned kNoAssociation = 1155;  // ERROR_NO_ASSOCIATION
+const unsigned kDdeFail = 1156;        // ERROR_DDE_FAIL
+const unsigned kDllNotFound = 1157;    // ERROR_DLL_NOT_FOUND
+
+// The shell's own lookup codes, from SE_ERR_SHARE on, and the errors they mean.
+const intptr_t kFirstShellCode = 26;
+const unsigned kShellCodeErrors[] = {
+    kSharingViolation, // SE_ERR_SHARE
+    kNoAssociation,    // SE_ERR_ASSOCINCOMPLETE
+    kDdeFail,          // SE_ERR_DDETIMEOUT
+    kDdeFail,          // SE_ERR_DDEFAIL
+    kDdeFail,          // SE_ERR_DDEBUSY
+    kNoAssociation,    // SE_ERR_NOASSOC
+    kDllNotFound,      // SE_ERR_DLLNOTFOUND
+};
+const intptr_t kShellCodeCount = sizeof kShellCodeErrors / sizeof kShellCodeErrors[0];
+
+} // namespace
 
 void MarkLeadBytes(const unsigned char* ranges, size_t size, LeadBytes& leadBytes)
 {
@@ -87,6 +111,15 @@ size_t AppendProgramPath(char* area, size_t capacity, const char* path)
     size_t length = AppendText(area, capacity, 0, "\"");
     length = AppendText(area, capacity, length, path);
     return AppendText(area, capacity, length, "\"");
+}
+
+unsigned LookupError(intptr_t result)
+{
+    if (result == 0)
+        return kNotEnoughMemory;
+    if (result >= kFirstShellCode && result < kFirstShellCode + kShellCodeCount)
+        return kShellCodeErrors[result - kFirstShellCode];
+    return static_cast<unsigned>(result);
 }
 
 bool IsBatchFile(const char* path)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 
 // Every capacity counts the terminating NUL.
 const size_t kValueCapacity = 260;     // one settings value, the key list, a path
@@ -51,6 +52,12 @@ size_t AppendProgramPath(char* area, size_t capacity, const char* path);
 // True when the path names a batch file (".bat" or ".cmd", any case, before
 // any trailing dots and blanks), which the platform runs through cmd.exe.
 bool IsBatchFile(const char* path);
+
+// The system error that the shell's lookup of the program means by a result
+// of 32 or less. Its own codes 26 to 32 are mapped to the errors they stand
+// for, and 0 to want of memory; 2, 3, 5, 8 and 11 mean what the errors of those
+// numbers mean.
+unsigned LookupError(intptr_t result);
 
 // True when cmd.exe would take the argument, behind the options, as plain
 // text: no "&", "|", "<", ">" or "^" outside double quotes, and no "%", CR

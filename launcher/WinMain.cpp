@@ -56,18 +56,6 @@ bool CommandLineIsExact()
     return true;
 }
 
-// The shell's lookup says why it failed in its result, not always in the
-// thread's last error. Its codes 2, 3, 5, 8 and 11 mean what the errors of
-// those numbers mean.
-DWORD LookupError(INT_PTR result)
-{
-    if (result == SE_ERR_NOASSOC)
-        return ERROR_NO_ASSOCIATION;
-    if (result == 0)
-        return ERROR_NOT_ENOUGH_MEMORY;
-    return static_cast<DWORD>(result);
-}
-
 // Reports a failure that the launcher finds itself as the platform's own are.
 int Refuse(DWORD error, const char* caption)
 {
@@ -137,7 +125,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         !ApplyWildCard(argumentCopy, keyList, keyCount, settings, leadBytes))
         return Refuse(ERROR_FILENAME_EXCED_RANGE, programName);
 
-    // Ask the shell which program the configured name stands for.
+    // Ask the shell which program the configured name stands for; it says why
+    // it failed in its result, not always in the thread's last error.
     char program[kValueCapacity] = "";
     const INT_PTR found = reinterpret_cast<INT_PTR>(FindExecutableA(programName, "", program));
     if (found <= 32)
