@@ -32,28 +32,19 @@ void RestrictDllSearch()
 // it was given. The ANSI command line is the UTF-16 one in the platform's best
 // fit, which turns a character the code page lacks into a look-alike (a plain
 // letter for one with a macron, a real quote for a fullwidth one) or "?":
-// another file, another argument, a wild card.
+// another file, another argument, a wild card. Each conversion only counts;
+// outside UTF-8 it still says whether it needed a stand-in.
 bool CommandLineIsExact()
 {
-    // UTF-8 holds every character, and its conversion takes no flags.
+    // UTF-8 holds every character but a lone surrogate, which a file name may
+    // hold and which becomes U+FFFD; its conversion takes no used-default flag.
     if (GetACP() == CP_UTF8)
-        return true;
-    // In pieces, which may split a surrogate pair: no other ANSI code page
-    // holds a character outside the BMP, so it has no mapping, whole or split.
-    const int kPiece = 256;
-    char bytes[4 * kPiece];
-    for (const wchar_t* wide = GetCommandLineW(); *wide != L'\0';) {
-        int count = 0;
-        while (count < kPiece && wide[count] != L'\0')
-            ++count;
-        BOOL usedDefault = FALSE;
-        if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, count, bytes, sizeof bytes,
-                                nullptr, &usedDefault) == 0 ||
-            usedDefault)
-            return false;
-        wide += count;
-    }
-    return true;
+        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, GetCommandLineW(), -1, nullptr, 0,
+                                   nullptr, nullptr) != 0;
+    BOOL usedDefault = FALSE;
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, GetCommandLineW(), -1, nullptr, 0,
+                               nullptr, &usedDefault) != 0 &&
+           !usedDefault;
 }
 
 // Reports a failure that the launcher finds itself as the platform's own are.
