@@ -243,6 +243,10 @@ UTF8_CASES = [
          '"{dir}\\日本語\\QuendRun.exe" notes'.encode(), started_quend(b"/ja:note*"), wide=True, env=UTF8,
          codepage="utf-8", launcher="日本語\\QuendRun.exe", settings_name="日本語\\QuendRun.ini",
          settings=ini(executable(b"Options=/ja:"))),
+    # A file name may hold a lone surrogate, which UTF-8 can't: the ANSI
+    # command line has U+FFFD in its place. The starter takes it as WTF-8.
+    Case("utf8", "lone surrogate is refused", LAUNCHER + " a\ud800b.txt".encode("utf-8", "surrogatepass"), wide=True,
+         env=UTF8, codepage="utf-8", exit=-1, box=(LAUNCHER + " a\ufffdb.txt".encode(), ERROR_NO_UNICODE_TRANSLATION)),
 ]
 
 START = [show_case(show) for show in (0, 2, 3, 7)] + [

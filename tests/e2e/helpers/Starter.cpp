@@ -10,8 +10,9 @@
 // "timeout", and last "processes <count>": how many processes were started in
 // all, the program and any it started itself. The first box is also saved as
 // a picture, "<report>.bmp".
-// With "wide", the path and the command line are UTF-8, started as UTF-16 by
-// CreateProcessW, as Explorer starts programs.
+// With "wide", the path and the command line are WTF-8, started as UTF-16 by
+// CreateProcessW, as Explorer starts programs: UTF-8 in which a lone surrogate,
+// which a file name may hold, has the three bytes of its own code point.
 //
 // Wine now and then fails to create a process at all (error 1359). The starter
 // tries its own start again; a box with the system's text for that error gets
@@ -143,6 +144,31 @@ int FormatError(const char* error, const char* path)
     return 0;
 }
 
+// WTF-8 to UTF-16, NUL-terminated in `capacity` units. False when the text
+// breaks off inside a character or does not fit.
+bool Widen(const char* text, wchar_t* wide, size_t capacity)
+{
+    size_t length = 0;
+    for (const unsigned char* at = reinterpret_cast<const unsigned char*>(text); *at != 0;) {
+        const int more = *at >= 0xF0 ? 3 : *at >= 0xE0 ? 2 : *at >= 0xC0 ? 1 : 0;
+        unsigned long point = *at++ & (0x7Fu >> more);
+        for (int left = more; left > 0; --left, ++at) {
+            if ((*at & 0xC0) != 0x80)
+                return false;
+            point = point << 6 | (*at & 0x3Fu);
+        }
+        if (length + 3 > capacity)
+            return false;
+        if (point >= 0x10000) {
+            wide[length++] = static_cast<wchar_t>(0xD800 + ((point - 0x10000) >> 10));
+            point = 0xDC00 + (point & 0x3FF);
+        }
+        wide[length++] = static_cast<wchar_t>(point);
+    }
+    wide[length] = L'\0';
+    return true;
+}
+
 bool Start(bool wide, const char* program, char* commandLine, const STARTUPINFOA& startup,
            PROCESS_INFORMATION& process)
 {
@@ -151,9 +177,7 @@ bool Start(bool wide, const char* program, char* commandLine, const STARTUPINFOA
                               nullptr, nullptr,
                               const_cast<STARTUPINFOA*>(&startup), &process) != 0;
     static wchar_t wideProgram[MAX_PATH * 4], wideLine[32768];
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, program, -1, wideProgram,
-                            MAX_PATH * 4) == 0 ||
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, commandLine, -1, wideLine, 32768) == 0)
+    if (!Widen(program, wideProgram, MAX_PATH * 4) || !Widen(commandLine, wideLine, 32768))
         return false;
     STARTUPINFOW wideStartup;
     memset(&wideStartup, 0, sizeof wideStartup);
