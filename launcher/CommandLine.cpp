@@ -128,14 +128,14 @@ bool IsBatchFile(const char* path)
     size_t length = strlen(path);
     while (length > 0 && (path[length - 1] == '.' || path[length - 1] == ' '))
         --length;
-    if (length < 4)
+    if (length < 4 || path[length - 4] != '.')
         return false;
-    char extension[4];
-    for (size_t at = 0; at < 4; ++at) {
-        const char byte = path[length - 4 + at];
-        extension[at] = byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
-    }
-    return memcmp(extension, ".bat", 4) == 0 || memcmp(extension, ".cmd", 4) == 0;
+    // Setting bit 5 makes a capital its small letter, and no other byte one.
+    const int first = path[length - 3] | 0x20;
+    const int second = path[length - 2] | 0x20;
+    const int third = path[length - 1] | 0x20;
+    return (first == 'b' && second == 'a' && third == 't') ||
+           (first == 'c' && second == 'm' && third == 'd');
 }
 
 bool IsPlainForBatch(const char* options, const char* argument, const LeadBytes& leadBytes)

@@ -34,7 +34,7 @@ IMPORTS = {
                      "VirtualQuery", "WideCharToMultiByte"],
     "msvcrt.dll": ["__getmainargs", "__initenv", "__p__acmdln", "__p__commode", "__p__fmode", "__set_app_type",
                    "__setusermatherr", "_amsg_exit", "_cexit", "_close", "_exit", "_initterm", "_iob", "_onexit",
-                   "_open", "_write", "abort", "calloc", "exit", "fprintf", "free", "fwrite", "malloc", "memcmp",
+                   "_open", "_write", "abort", "calloc", "exit", "fprintf", "free", "fwrite", "malloc",
                    "memcpy", "signal", "strlen", "strncmp", "vfprintf"],
     "shell32.dll": ["FindExecutableA"],
     "user32.dll": ["MessageBoxA"],
