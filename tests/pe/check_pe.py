@@ -21,23 +21,25 @@ MAX_SIZE = 17 * 1024
 
 # Every import, each of which Windows XP has: a new one fails until it is
 # checked and listed. The launcher's own are ANSI but GetCommandLineW, read
-# only to tell whether the ANSI command line is exact; the rest are the C
+# to tell whether the ANSI command line is exact and shown when it is not, and
+# the box's FormatMessageW, MessageBoxW and MultiByteToWideChar, which show its
+# text in any display language; the rest are the C
 # runtime's start-up and the stack guard's (libssp: its seed from ADVAPI32,
 # its report of a smashed stack through _open, _write and _exit).
 IMPORTS = {
     "advapi32.dll": ["CryptAcquireContextA", "CryptGenRandom", "CryptReleaseContext"],
-    "kernel32.dll": ["CreateProcessA", "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageA",
+    "kernel32.dll": ["CreateProcessA", "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageW",
                      "FreeLibrary", "GetACP", "GetCPInfo", "GetCommandLineA", "GetCommandLineW", "GetLastError",
                      "GetModuleHandleA", "GetPrivateProfileStringA", "GetProcAddress", "GetStartupInfoA",
                      "InitializeCriticalSection", "LeaveCriticalSection", "LoadLibraryA", "LocalFree",
-                     "SetLastError", "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect",
+                     "MultiByteToWideChar", "SetUnhandledExceptionFilter", "Sleep", "TlsGetValue", "VirtualProtect",
                      "VirtualQuery", "WideCharToMultiByte"],
     "msvcrt.dll": ["__getmainargs", "__initenv", "__p__acmdln", "__p__commode", "__p__fmode", "__set_app_type",
                    "__setusermatherr", "_amsg_exit", "_cexit", "_close", "_exit", "_initterm", "_iob", "_onexit",
                    "_open", "_write", "abort", "calloc", "exit", "fprintf", "free", "fwrite", "malloc",
                    "memcpy", "signal", "strlen", "strncmp", "vfprintf"],
     "shell32.dll": ["FindExecutableA"],
-    "user32.dll": ["MessageBoxA"],
+    "user32.dll": ["MessageBoxW"],
 }
 # Where the stack guard gets its seed: linked only when code reads the guard.
 GUARD_SEED = ("advapi32.dll", "CryptGenRandom")
