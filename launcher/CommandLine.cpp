@@ -1,11 +1,35 @@
 // The byte rules of the command lines: the launcher's own, taken apart into the
 // argument string handed on and the program token that names the settings
-// file; and the one it starts, led by the program's path. Both are read with
-// the lead bytes marked from the code page's ranges, so that a double-byte
-// character stays whole.
+// file; and the one it starts, led by the program's path, with what a failed
+// lookup of that path means. Both are read with the lead bytes marked from the
+// code page's ranges, so that a double-byte character stays whole.
 #include "QuendRun.h"
 
 #include <string.h>
+
+namespace {
+
+// System errors, numbered as the platform numbers them.
+const unsigned kNotEnoughMemory = 8;   // ERROR_NOT_ENOUGH_MEMORY
+const unsigned kSharingViolation = 32; // ERROR_SHARING_VIOLATION
+const unsigned kNoAssociation = 1155;  // ERROR_NO_ASSOCIATION
+const unsigned kDdeFail = 1156;        // ERROR_DDE_FAIL
+const unsigned kDllNotFound = 1157;    // ERROR_DLL_NOT_FOUND
+
+// The shell's own lookup codes, from SE_ERR_SHARE on, and the errors they mean.
+const intptr_t kFirstShellCode = 26;
+const unsigned kShellCodeErrors[] = {
+    kSharingViolation, // SE_ERR_SHARE
+    kNoAssociation,    // SE_ERR_ASSOCINCOMPLETE
+    kDdeFail,          // SE_ERR_DDETIMEOUT
+    kDdeFail,          // SE_ERR_DDEFAIL
+    kDdeFail,          // SE_ERR_DDEBUSY
+    kNoAssociation,    // SE_ERR_NOASSOC
+    kDllNotFound,      // SE_ERR_DLLNOTFOUND
+};
+const intptr_t kShellCodeCount = sizeof kShellCodeErrors / sizeof kShellCodeErrors[0];
+
+} // namespace
 
 void MarkLeadBytes(const unsigned char* ranges, size_t size, LeadBytes& leadBytes)
 {
@@ -89,17 +113,29 @@ size_t AppendProgramPath(char* area, size_t capacity, const char* path)
     return AppendText(area, capacity, length, "\"");
 }
 
+unsigned LookupError(intptr_t result)
+{
+    if (result == 0)
+        return kNotEnoughMemory;
+    if (result >= kFirstShellCode && result < kFirstShellCode + kShellCodeCount)
+        return kShellCodeErrors[result - kFirstShellCode];
+    return static_cast<unsigned>(result);
+}
+
 bool IsBatchFile(const char* path)
 {
-    const size_t length = strlen(path);
-    if (length < 4)
+    // The platform drops a name's trailing dots and blanks: "run.bat. ." is run.bat.
+    size_t length = strlen(path);
+    while (length > 0 && (path[length - 1] == '.' || path[length - 1] == ' '))
+        --length;
+    if (length < 4 || path[length - 4] != '.')
         return false;
-    char extension[4];
-    for (size_t at = 0; at < 4; ++at) {
-        const char byte = path[length - 4 + at];
-        extension[at] = byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
-    }
-    return memcmp(extension, ".bat", 4) == 0 || memcmp(extension, ".cmd", 4) == 0;
+    // Setting bit 5 makes a capital its small letter, and no other byte one.
+    const int first = path[length - 3] | 0x20;
+    const int second = path[length - 2] | 0x20;
+    const int third = path[length - 1] | 0x20;
+    return (first == 'b' && second == 'a' && third == 't') ||
+           (first == 'c' && second == 'm' && third == 'd');
 }
 
 bool IsPlainForBatch(const char* options, const char* argument, const LeadBytes& leadBytes)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 
 // Every capacity counts the terminating NUL.
 const size_t kValueCapacity = 260;     // one settings value, the key list, a path
@@ -48,9 +49,15 @@ size_t AppendText(char* area, size_t capacity, size_t length, const char* text);
 // would split it there. Returns the length as AppendText does.
 size_t AppendProgramPath(char* area, size_t capacity, const char* path);
 
-// True when the path names a batch file (".bat" or ".cmd", any case), which
-// the platform runs through cmd.exe.
+// True when the path names a batch file (".bat" or ".cmd", any case, before
+// any trailing dots and blanks), which the platform runs through cmd.exe.
 bool IsBatchFile(const char* path);
+
+// The system error that the shell's lookup of the program means by a result
+// of 32 or less. Its own codes 26 to 32 are mapped to the errors they stand
+// for, and 0 to want of memory; 2, 3, 5, 8 and 11 mean what the errors of those
+// numbers mean.
+unsigned LookupError(intptr_t result);
 
 // True when cmd.exe would take the argument, behind the options, as plain
 // text: no "&", "|", "<", ">" or "^" outside double quotes, and no "%", CR
@@ -80,7 +87,3 @@ unsigned ReadSetting(const char* section, const char* key, const char* fallback,
 // when the result would not fit.
 bool ApplyWildCard(char* argument, const char* keyList, unsigned count, const char* settingsPath,
                    const LeadBytes& leadBytes);
-
-// Shows the system text of the thread's last error in a warning box under
-// caption, and returns once the user has dismissed it.
-void ShowLastError(const char* caption);

@@ -32,67 +32,52 @@ void RestrictDllSearch()
 // it was given. The ANSI command line is the UTF-16 one in the platform's best
 // fit, which turns a character the code page lacks into a look-alike (a plain
 // letter for one with a macron, a real quote for a fullwidth one) or "?":
-// another file, another argument, a wild card.
+// another file, another argument, a wild card. Each conversion only counts;
+// outside UTF-8 it still says whether it needed a stand-in.
 bool CommandLineIsExact()
 {
-    // UTF-8 holds every character, and its conversion takes no flags.
+    // UTF-8 holds every character but a lone surrogate, which a file name may
+    // hold and which becomes U+FFFD; its conversion takes no used-default flag.
     if (GetACP() == CP_UTF8)
-        return true;
-    // In pieces, which may split a surrogate pair: no other ANSI code page
-    // holds a character outside the BMP, so it has no mapping, whole or split.
-    const int kPiece = 256;
-    char bytes[4 * kPiece];
-    for (const wchar_t* wide = GetCommandLineW(); *wide != L'\0';) {
-        int count = 0;
-        while (count < kPiece && wide[count] != L'\0')
-            ++count;
-        BOOL usedDefault = FALSE;
-        if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, count, bytes, sizeof bytes,
-                                nullptr, &usedDefault) == 0 ||
-            usedDefault)
-            return false;
-        wide += count;
-    }
-    return true;
+        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, GetCommandLineW(), -1, nullptr, 0,
+                                   nullptr, nullptr) != 0;
+    BOOL usedDefault = FALSE;
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, GetCommandLineW(), -1, nullptr, 0,
+                               nullptr, &usedDefault) != 0 &&
+           !usedDefault;
 }
 
-// The shell's lookup says why it failed in its result, not always in the
-// thread's last error. Its codes 2, 3, 5, 8 and 11 mean what the errors of
-// those numbers mean.
-DWORD LookupError(INT_PTR result)
+// Shows the system text of the error in a warning box under caption, and
+// returns the exit code of a failure once the user has dismissed it. The text
+// is in the user's display language, which the ANSI code page may lack: it is
+// taken and shown in UTF-16.
+int ShowError(DWORD error, const wchar_t* caption)
 {
-    if (result == SE_ERR_NOASSOC)
-        return ERROR_NO_ASSOCIATION;
-    if (result == 0)
-        return ERROR_NOT_ENOUGH_MEMORY;
-    return static_cast<DWORD>(result);
-}
-
-// Reports a failure that the launcher finds itself as the platform's own are.
-int Refuse(DWORD error, const char* caption)
-{
-    SetLastError(error);
-    ShowLastError(caption);
-    return -1;
-}
-
-} // namespace
-
-void ShowLastError(const char* caption)
-{
-    const DWORD error = GetLastError();
     // System texts with inserts, such as a bad executable format's, are only
     // produced with the inserts left as they are.
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                        FORMAT_MESSAGE_IGNORE_INSERTS,
                    nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                   reinterpret_cast<char*>(&text), 0, nullptr);
-    MessageBoxA(nullptr, text != nullptr ? text : "", caption,
+                   reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    MessageBoxW(nullptr, text != nullptr ? text : L"", caption,
                 MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL);
     if (text != nullptr)
         LocalFree(text);
+    return -1;
 }
+
+// The same under a caption of ANSI bytes, read by the code page. No caption
+// built here is longer than a command line, and no byte gives more than one
+// UTF-16 unit, so the area always holds it whole.
+int ShowError(DWORD error, const char* caption)
+{
+    wchar_t wideCaption[kCommandLineCapacity];
+    MultiByteToWideChar(CP_ACP, 0, caption, -1, wideCaption, kCommandLineCapacity);
+    return ShowError(error, wideCaption);
+}
+
+} // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
@@ -118,9 +103,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         return 0;
 
     // Neither a settings path nor an argument may be a look-alike of the one
-    // given.
+    // given; the box shows the line as it was given, look-alikes and all.
     if (!CommandLineIsExact())
-        return Refuse(ERROR_NO_UNICODE_TRANSLATION, commandLine);
+        return ShowError(ERROR_NO_UNICODE_TRANSLATION, GetCommandLineW());
 
     // Defaults stand in for whatever the settings file does not say.
     char programName[kValueCapacity];
@@ -135,13 +120,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     char argumentCopy[kArgumentCapacity];
     if (AppendText(argumentCopy, kArgumentCapacity, 0, argument) >= kArgumentCapacity ||
         !ApplyWildCard(argumentCopy, keyList, keyCount, settings, leadBytes))
-        return Refuse(ERROR_FILENAME_EXCED_RANGE, programName);
+        return ShowError(ERROR_FILENAME_EXCED_RANGE, programName);
 
-    // Ask the shell which program the configured name stands for.
+    // Ask the shell which program the configured name stands for; it says why
+    // it failed in its result, not always in the thread's last error.
     char program[kValueCapacity] = "";
     const INT_PTR found = reinterpret_cast<INT_PTR>(FindExecutableA(programName, "", program));
     if (found <= 32)
-        return Refuse(LookupError(found), programName);
+        return ShowError(LookupError(found), programName);
     program[kValueCapacity - 1] = '\0';
 
     // Path, blank, options and argument, with nothing added between them.
@@ -153,7 +139,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
     // cmd.exe runs a batch file and reads its command line as commands.
     if (IsBatchFile(program) && !IsPlainForBatch(options, argumentCopy, leadBytes))
-        return Refuse(ERROR_BAD_ARGUMENTS, programLine);
+        return ShowError(ERROR_BAD_ARGUMENTS, programLine);
 
     // The path is named apart from the command line, so that a blank in it
     // can't start a program found at one of its prefixes.
@@ -164,9 +150,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process;
     if (!CreateProcessA(program, programLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, &process)) {
-        ShowLastError(programLine);
-        return -1;
-    }
+                        nullptr, nullptr, &startup, &process))
+        return ShowError(GetLastError(), programLine);
     return 0;
 }

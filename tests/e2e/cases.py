@@ -51,6 +51,7 @@ class Case:
     windows_files: dict = field(default_factory=dict)  # files put in the Windows folder
     reads: list = None                           # the profile reads made, in order
     wide: bool = False                           # started in UTF-16 from UTF-8 bytes, as Explorer does
+    wide_box: bool = False                       # the box read in UTF-16; its caption given in `codepage`
     helper: str = None                           # a helper started in the launcher's place
     runs: int = 1                                # how many times it is started
 
@@ -249,6 +250,12 @@ UTF8_CASES = [
          '"{dir}\\日本語\\QuendRun.exe" notes'.encode(), started_quend(b"/ja:note*"), wide=True, env=UTF8,
          codepage="utf-8", launcher="日本語\\QuendRun.exe", settings_name="日本語\\QuendRun.ini",
          settings=ini(executable(b"Options=/ja:"))),
+    # A file name may hold a lone surrogate, which UTF-8 can't: the ANSI
+    # command line has U+FFFD in its place. The starter takes it as WTF-8.
+    # The box shows the command line as it was given, the lone surrogate too.
+    Case("utf8", "lone surrogate is refused", LAUNCHER + " a\ud800b.txt".encode("utf-8", "surrogatepass"), wide=True,
+         env=UTF8, codepage="utf-8", exit=-1, wide_box=True,
+         box=(LAUNCHER + " a\ud800b.txt".encode("utf-8", "surrogatepass"), ERROR_NO_UNICODE_TRANSLATION)),
 ]
 
 START = [show_case(show) for show in (0, 2, 3, 7)] + [
@@ -291,6 +298,12 @@ FAILURE = [
     Case("failure", "program not found in code page 932", LAUNCHER + b" a.txt", exit=-1,
          settings=ini(executable(b"FileName=" + "無い.exe".encode("cp932"))), env=JAPANESE, codepage="cp932",
          box=("無い.exe".encode("cp932"), ERROR_FILE_NOT_FOUND)),
+    # A Japanese display language over an ANSI code page without Japanese:
+    # the text, shown in UTF-16, is not question marks.
+    Case("failure", "Japanese text under a Western code page", LAUNCHER + b" a.txt", exit=-1,
+         settings=ini(executable(b"FileName=missing.exe")), wide_box=True,
+         env={"LC_ALL": "", "LC_CTYPE": "C.UTF-8", "LC_MESSAGES": "ja_JP.UTF-8"},
+         box=(b"missing.exe", ERROR_FILE_NOT_FOUND)),
 ]
 
 LONG = b"a" * 1018 + b".txt"  # 1022 bytes

@@ -71,7 +71,8 @@ class Wine:
         subprocess.run([self.server, "-w"], env=self.env, stderr=subprocess.DEVNULL)
 
     def system_text(self, error, env=None):
-        """The system's text for an error code, formatted by the starter."""
+        """The system's text for an error code, formatted by the starter: its
+        bytes in the ANSI code page and in UTF-16."""
         key = (error, tuple(sorted((env or {}).items())))
         if key not in self.texts:
             self.texts[key] = self.format_text(error, env)
@@ -82,12 +83,13 @@ class Wine:
         self.work.mkdir(parents=True, exist_ok=True)
         self.run([str(self.helpers / "Starter.exe"), "format", str(error), windows_path(out).decode()],
                  cwd=self.work, env=env)
-        return decode_hex(out.read_text().strip())
+        return tuple(decode_hex(field) for field in out.read_text().split())
 
 
 class Outcome:
     def __init__(self, report):
         self.boxes, self.alive, self.exit, self.timeout, self.refused = [], [], None, False, False
+        self.wide_boxes = []
         self.processes = None
         for line in report.splitlines():
             words = line.split()
@@ -96,6 +98,7 @@ class Outcome:
             elif words[0] == "box":
                 self.boxes.append((decode_hex(words[1]), decode_hex(words[2])))
                 self.alive.append(words[3] == "1")
+                self.wide_boxes.append((decode_hex(words[4]), decode_hex(words[5])))
             elif words[0] == "exit":
                 self.exit = int(words[1])
             elif words[0] == "timeout":
@@ -198,9 +201,18 @@ def run_case(wine, case):
     expected_boxes = []
     if case.box is not None:
         caption, error = case.box
-        expected_boxes.append((expand(caption), wine.system_text(error, case.env)))
-    if outcome.boxes != expected_boxes:
-        faults.append("boxes %r, expected %r" % (outcome.boxes, expected_boxes))
+        text, wide_text = wine.system_text(error, case.env)
+        if case.wide_box:
+            wide_caption = expand(caption).decode(case.codepage, "surrogatepass").encode("utf-16-le", "surrogatepass")
+            expected_boxes.append((wide_caption, wide_text))
+        else:
+            expected_boxes.append((expand(caption), text))
+    boxes = outcome.wide_boxes if case.wide_box else outcome.boxes
+    if boxes != expected_boxes:
+        if case.wide_box:
+            boxes, expected_boxes = ([tuple(part.decode("utf-16-le", "surrogatepass") for part in box) for box in side]
+                                     for side in (boxes, expected_boxes))
+        faults.append("boxes %r, expected %r" % (boxes, expected_boxes))
     if not all(outcome.alive):
         faults.append("the launcher ended with its box still up")
     if case.reads is not None:

@@ -5,8 +5,9 @@
 // the launcher's name rule leads to, that the program token and the settings
 // path stay inside their 1024 bytes and say what was cut, that the command line
 // built from the longest path, options and argument copy never cuts the
-// argument, and that a batch file's argument is refused exactly when cmd.exe
-// would read part of it as more than text. Every area is allocated to its exact
+// argument, that a batch file's argument is refused exactly when cmd.exe
+// would read part of it as more than text, and that dots and blanks behind a
+// name leave it a batch file or not. Every area is allocated to its exact
 // capacity, so that a write or read past it is caught by AddressSanitizer.
 #include "CodePages.h"
 
@@ -124,6 +125,14 @@ void CheckBatchArgument(const std::string& line, const char* text, const LeadByt
     }
 }
 
+// The platform drops a name's trailing dots and blanks.
+void CheckBatchName(const std::string& line, const char* text)
+{
+    const std::string padded = line + ". .";
+    Check(IsBatchFile(padded.c_str()) == IsBatchFile(text),
+          "dots and blanks behind a name leave it a batch file or not", line);
+}
+
 void CheckProgramToken(const std::string& line, const char* text, size_t capacity)
 {
     // The token: the bytes up to the first blank, less the double quotes.
@@ -169,6 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CheckArgumentString(line, text.get(), CodePage932());
     CheckBatchArgument(line, text.get(), CodePage1252());
     CheckBatchArgument(line, text.get(), CodePage932());
+    CheckBatchName(line, text.get());
     CheckProgramToken(line, text.get(), kTokenCapacity);
     // Small areas reach the cut on short inputs too.
     CheckProgramToken(line, text.get(), 1 + (line.size() % 8));

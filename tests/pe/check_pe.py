@@ -21,26 +21,28 @@ MAX_SIZE = 17 * 1024
 
 # Every import, each of which Windows XP has: a new one fails until it is
 # checked and listed. The launcher's own are ANSI but GetCommandLineW, read
-# only to tell whether the ANSI command line is exact; the rest are the C
-# runtime's start-up and the stack guard's: its seed (RtlGenRandom, exported
-# as SystemFunction036, and what else differs between processes should that
-# fail) and its end of a process whose stack was smashed.
+# to tell whether the ANSI command line is exact and shown when it is not, and
+# the box's FormatMessageW, MessageBoxW and MultiByteToWideChar, which show its
+# text in any display language; the rest are the C runtime's start-up and the
+# stack guard's: its seed (RtlGenRandom, exported as SystemFunction036, and
+# what else differs between processes should that fail) and its end of a
+# process whose stack was smashed.
 IMPORTS = {
     "advapi32.dll": ["SystemFunction036"],
-    "kernel32.dll": ["CreateProcessA", "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageA",
+    "kernel32.dll": ["CreateProcessA", "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageW",
                      "FreeLibrary", "GetACP", "GetCPInfo", "GetCommandLineA", "GetCommandLineW",
                      "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThreadId", "GetLastError",
                      "GetModuleHandleA", "GetPrivateProfileStringA", "GetProcAddress", "GetStartupInfoA",
                      "GetSystemTimeAsFileTime", "GetTickCount", "InitializeCriticalSection",
                      "IsProcessorFeaturePresent", "LeaveCriticalSection", "LoadLibraryA", "LocalFree",
-                     "QueryPerformanceCounter", "SetLastError", "SetUnhandledExceptionFilter", "Sleep",
+                     "MultiByteToWideChar", "QueryPerformanceCounter", "SetUnhandledExceptionFilter", "Sleep",
                      "TerminateProcess", "TlsGetValue", "VirtualProtect", "VirtualQuery", "WideCharToMultiByte"],
     "msvcrt.dll": ["__getmainargs", "__initenv", "__p__acmdln", "__p__commode", "__p__fmode", "__set_app_type",
                    "__setusermatherr", "_amsg_exit", "_cexit", "_initterm", "_iob", "_onexit", "abort", "calloc",
-                   "exit", "fprintf", "free", "fwrite", "malloc", "memcmp", "memcpy", "signal", "strlen",
-                   "strncmp", "vfprintf"],
+                   "exit", "fprintf", "free", "fwrite", "malloc", "memcpy", "signal", "strlen", "strncmp",
+                   "vfprintf"],
     "shell32.dll": ["FindExecutableA"],
-    "user32.dll": ["MessageBoxA"],
+    "user32.dll": ["MessageBoxW"],
 }
 # The entry function, and the guard that it must read and the failure path
 # that it must call, as the link map names them.

@@ -1,5 +1,6 @@
 // The raw command line taken apart: argument string, program token, settings
-// path, and the bounded appends the command line is built with.
+// path, the bounded appends the command line is built with, and what a failed
+// lookup of its program means.
 #include "CodePages.h"
 
 #include <gtest/gtest.h>
@@ -167,6 +168,23 @@ TEST(AppendProgramPath, QuotesAPathWithABlankOrTab)
     EXPECT_EQ(AppendProgramPath(area, kCommandLineCapacity, path.c_str()), path.size() + 2);
 }
 
+TEST(LookupError, MapsTheShellsOwnCodes)
+{
+    const std::pair<intptr_t, unsigned> cases[] = {
+        {26, 32},   // SE_ERR_SHARE: ERROR_SHARING_VIOLATION
+        {27, 1155}, // SE_ERR_ASSOCINCOMPLETE: ERROR_NO_ASSOCIATION
+        {28, 1156}, // SE_ERR_DDETIMEOUT: ERROR_DDE_FAIL
+        {29, 1156}, // SE_ERR_DDEFAIL
+        {30, 1156}, // SE_ERR_DDEBUSY
+        {31, 1155}, // SE_ERR_NOASSOC: ERROR_NO_ASSOCIATION
+        {32, 1157}, // SE_ERR_DLLNOTFOUND: ERROR_DLL_NOT_FOUND
+        {0, 8},     // out of memory: ERROR_NOT_ENOUGH_MEMORY
+        {2, 2},     // ERROR_FILE_NOT_FOUND, as it is
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LookupError(c.first), c.second) << c.first;
+}
+
 struct BatchCase {
     const char* path;
     const char* options;
@@ -205,6 +223,14 @@ TEST(IsPlainForBatch, RefusesWhatCmdWouldRun)
         {"C:\\T\\run.cmx", "", "a&b", false, false},
         {"C:\\T\\run.ba", "", "a&b", false, false},
         {"bat", "", "a&b", false, false},
+        // The platform drops a name's trailing dots and blanks: these name the batch file.
+        {"C:\\T\\a.bat.", "", "a&b", false, true},
+        {"C:\\T\\a.bat ", "", "a&b", false, true},
+        {"C:\\T\\a.BAT . .", "", "a&b", false, true},
+        {"C:\\T\\a.cmd..", "", "a&b", false, true},
+        {"C:\\T\\a.bat.x", "", "a&b", false, false},
+        {"C:\\T\\a.batx.", "", "a&b", false, false},
+        {". .", "", "a&b", false, false}, // nothing left before them
     };
     for (const BatchCase& c : cases) {
         const LeadBytes& lead = c.japanese ? CodePage932() : CodePage1252();

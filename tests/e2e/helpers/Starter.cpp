@@ -5,20 +5,24 @@
 // The request file holds the program path on its first line, the show command
 // for its start-up record on the second (-1 for none), the time limit in
 // milliseconds on the third, and the raw command line as the rest, to its end.
-// The report gets lines "box <caption hex> <text hex> <alive>", where alive is
-// 1 when the program was still running with its box up, then "exit <code>" or
+// The report gets lines "box <caption hex> <text hex> <alive> <caption hex>
+// <text hex>", the box read in the ANSI code page and then in UTF-16 (little
+// endian), where alive is 1 when the program was still running with its box
+// up, then "exit <code>" or
 // "timeout", and last "processes <count>": how many processes were started in
 // all, the program and any it started itself. The first box is also saved as
 // a picture, "<report>.bmp".
-// With "wide", the path and the command line are UTF-8, started as UTF-16 by
-// CreateProcessW, as Explorer starts programs.
+// With "wide", the path and the command line are WTF-8, started as UTF-16 by
+// CreateProcessW, as Explorer starts programs: UTF-8 in which a lone surrogate,
+// which a file name may hold, has the three bytes of its own code point.
 //
 // Wine now and then fails to create a process at all (error 1359). The starter
 // tries its own start again; a box with the system's text for that error gets
 // a line "refused" after it, so that the case can be run again.
 //
 //   Starter format <error> <report>
-// writes the system text of an error code, in hex, as the launcher shows it.
+// writes the system text of an error code, in hex, in the ANSI code page and
+// then in UTF-16, as a box read either way shows it.
 //
 //   Starter hold
 // keeps Wine's desktop up until it is ended: Wine closes the desktop a second
@@ -40,6 +44,15 @@ void WriteHex(FILE* report, const char* text)
         fputc('-', report);
     for (; *text != '\0'; ++text)
         fprintf(report, "%02x", static_cast<unsigned char>(*text));
+}
+
+void WriteWideHex(FILE* report, const wchar_t* text)
+{
+    fputc(' ', report);
+    if (*text == L'\0')
+        fputc('-', report);
+    for (; *text != L'\0'; ++text)
+        fprintf(report, "%02x%02x", *text & 0xFFu, static_cast<unsigned>(*text) >> 8);
 }
 
 // Saves what a window shows as a 24-bit BMP file.
@@ -107,9 +120,13 @@ BOOL CALLBACK ReadBox(HWND window, LPARAM context)
     if (!known && watch.seenCount < 16) {
         watch.seen[watch.seenCount++] = window;
         static char caption[4096], text[4096];
+        static wchar_t wideCaption[4096], wideText[4096];
         caption[0] = text[0] = '\0';
+        wideCaption[0] = wideText[0] = L'\0';
         GetWindowTextA(window, caption, sizeof caption);
         GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+        GetWindowTextW(window, wideCaption, 4096);
+        GetDlgItemTextW(window, 0xFFFF, wideText, 4096);
         // Give the box time to be drawn, and the program time to end if it
         // did not wait for the box.
         Sleep(300);
@@ -119,7 +136,10 @@ BOOL CALLBACK ReadBox(HWND window, LPARAM context)
         fputs("box", watch.report);
         WriteHex(watch.report, caption);
         WriteHex(watch.report, text);
-        fprintf(watch.report, " %d\n", alive ? 1 : 0);
+        fprintf(watch.report, " %d", alive ? 1 : 0);
+        WriteWideHex(watch.report, wideCaption);
+        WriteWideHex(watch.report, wideText);
+        fputc('\n', watch.report);
         if (strcmp(text, watch.refusal) == 0)
             fputs("refused\n", watch.report);
         fflush(watch.report);
@@ -130,17 +150,47 @@ BOOL CALLBACK ReadBox(HWND window, LPARAM context)
 
 int FormatError(const char* error, const char* path)
 {
+    const DWORD flags =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    const DWORD code = static_cast<DWORD>(atoi(error));
     char* text = nullptr;
-    FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(atoi(error)), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-        reinterpret_cast<char*>(&text), 0, nullptr);
+    wchar_t* wideText = nullptr;
+    FormatMessageA(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                   reinterpret_cast<char*>(&text), 0, nullptr);
+    FormatMessageW(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                   reinterpret_cast<wchar_t*>(&wideText), 0, nullptr);
     FILE* report = fopen(path, "wb");
     if (report == nullptr)
         return 2;
     WriteHex(report, text != nullptr ? text : "");
+    WriteWideHex(report, wideText != nullptr ? wideText : L"");
     fclose(report);
     return 0;
+}
+
+// WTF-8 to UTF-16, NUL-terminated in `capacity` units. False when the text
+// breaks off inside a character or does not fit.
+bool Widen(const char* text, wchar_t* wide, size_t capacity)
+{
+    size_t length = 0;
+    for (const unsigned char* at = reinterpret_cast<const unsigned char*>(text); *at != 0;) {
+        const int more = *at >= 0xF0 ? 3 : *at >= 0xE0 ? 2 : *at >= 0xC0 ? 1 : 0;
+        unsigned long point = *at++ & (0x7Fu >> more);
+        for (int left = more; left > 0; --left, ++at) {
+            if ((*at & 0xC0) != 0x80)
+                return false;
+            point = point << 6 | (*at & 0x3Fu);
+        }
+        if (length + 3 > capacity)
+            return false;
+        if (point >= 0x10000) {
+            wide[length++] = static_cast<wchar_t>(0xD800 + ((point - 0x10000) >> 10));
+            point = 0xDC00 + (point & 0x3FF);
+        }
+        wide[length++] = static_cast<wchar_t>(point);
+    }
+    wide[length] = L'\0';
+    return true;
 }
 
 bool Start(bool wide, const char* program, char* commandLine, const STARTUPINFOA& startup,
@@ -151,9 +201,7 @@ bool Start(bool wide, const char* program, char* commandLine, const STARTUPINFOA
                               nullptr, nullptr,
                               const_cast<STARTUPINFOA*>(&startup), &process) != 0;
     static wchar_t wideProgram[MAX_PATH * 4], wideLine[32768];
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, program, -1, wideProgram,
-                            MAX_PATH * 4) == 0 ||
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, commandLine, -1, wideLine, 32768) == 0)
+    if (!Widen(program, wideProgram, MAX_PATH * 4) || !Widen(commandLine, wideLine, 32768))
         return false;
     STARTUPINFOW wideStartup;
     memset(&wideStartup, 0, sizeof wideStartup);
