@@ -87,3 +87,7 @@ unsigned ReadSetting(const char* section, const char* key, const char* fallback,
 // when the result would not fit.
 bool ApplyWildCard(char* argument, const char* keyList, unsigned count, const char* settingsPath,
                    const LeadBytes& leadBytes);
+
+// Shows the system text of the thread's last error in a warning box under
+// caption, and returns once the user has dismissed it.
+void ShowLastError(const char* caption);

@@ -51,7 +51,7 @@ bool CommandLineIsExact()
 // returns the exit code of a failure once the user has dismissed it. The text
 // is in the user's display language, which the ANSI code page may lack: it is
 // taken and shown in UTF-16.
-int ShowError(DWORD error, const wchar_t* caption)
+int Refuse(DWORD error, const wchar_t* caption)
 {
     // System texts with inserts, such as a bad executable format's, are only
     // produced with the inserts left as they are.
@@ -70,14 +70,19 @@ int ShowError(DWORD error, const wchar_t* caption)
 // The same under a caption of ANSI bytes, read by the code page. No caption
 // built here is longer than a command line, and no byte gives more than one
 // UTF-16 unit, so the area always holds it whole.
-int ShowError(DWORD error, const char* caption)
+int Refuse(DWORD error, const char* caption)
 {
     wchar_t wideCaption[kCommandLineCapacity];
     MultiByteToWideChar(CP_ACP, 0, caption, -1, wideCaption, kCommandLineCapacity);
-    return ShowError(error, wideCaption);
+    return Refuse(error, wideCaption);
 }
 
 } // namespace
+
+void ShowLastError(const char* caption)
+{
+    Refuse(GetLastError(), caption);
+}
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
@@ -105,7 +110,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     // Neither a settings path nor an argument may be a look-alike of the one
     // given; the box shows the line as it was given, look-alikes and all.
     if (!CommandLineIsExact())
-        return ShowError(ERROR_NO_UNICODE_TRANSLATION, GetCommandLineW());
+        return Refuse(ERROR_NO_UNICODE_TRANSLATION, GetCommandLineW());
 
     // Defaults stand in for whatever the settings file does not say.
     char programName[kValueCapacity];
@@ -120,14 +125,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     char argumentCopy[kArgumentCapacity];
     if (AppendText(argumentCopy, kArgumentCapacity, 0, argument) >= kArgumentCapacity ||
         !ApplyWildCard(argumentCopy, keyList, keyCount, settings, leadBytes))
-        return ShowError(ERROR_FILENAME_EXCED_RANGE, programName);
+        return Refuse(ERROR_FILENAME_EXCED_RANGE, programName);
 
     // Ask the shell which program the configured name stands for; it says why
     // it failed in its result, not always in the thread's last error.
     char program[kValueCapacity] = "";
     const INT_PTR found = reinterpret_cast<INT_PTR>(FindExecutableA(programName, "", program));
     if (found <= 32)
-        return ShowError(LookupError(found), programName);
+        return Refuse(LookupError(found), programName);
     program[kValueCapacity - 1] = '\0';
 
     // Path, blank, options and argument, with nothing added between them.
@@ -139,7 +144,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
     // cmd.exe runs a batch file and reads its command line as commands.
     if (IsBatchFile(program) && !IsPlainForBatch(options, argumentCopy, leadBytes))
-        return ShowError(ERROR_BAD_ARGUMENTS, programLine);
+        return Refuse(ERROR_BAD_ARGUMENTS, programLine);
 
     // The path is named apart from the command line, so that a blank in it
     // can't start a program found at one of its prefixes.
@@ -150,7 +155,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process;
     if (!CreateProcessA(program, programLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, &process))
-        return ShowError(GetLastError(), programLine);
+                        nullptr, nullptr, &startup, &process)) {
+        ShowLastError(programLine);
+        return -1;
+    }
     return 0;
 }
