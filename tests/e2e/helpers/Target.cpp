@@ -2,10 +2,12 @@
 // command line, the start-up record's flags and show command, its current
 // folder, priority class and the variable QUENDRUN_PROBE. With
 // QUENDRUN_TARGET_SLEEP set it then stays that many milliseconds and leaves
-// "<its own path>.done" behind.
+// "<its own path>.done" behind. Its files are named in UTF-16 with the "\\?\"
+// prefix, so that a target at a path of MAX_PATH - 1 bytes still records.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <wchar.h>
 
 namespace {
 
@@ -23,10 +25,10 @@ void WriteLine(FILE* file, const char* key, const char* text)
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    char self[MAX_PATH], record[MAX_PATH + 16], partial[MAX_PATH + 16];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    snprintf(record, sizeof record, "%s.record", self);
-    snprintf(partial, sizeof partial, "%s.partial", self);
+    wchar_t self[MAX_PATH], record[MAX_PATH + 16], partial[MAX_PATH + 16];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    swprintf(record, MAX_PATH + 16, L"\\\\?\\%ls.record", self);
+    swprintf(partial, MAX_PATH + 16, L"\\\\?\\%ls.partial", self);
 
     STARTUPINFOA startup;
     GetStartupInfoA(&startup);
@@ -36,7 +38,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     GetEnvironmentVariableA("QUENDRUN_PROBE", probe, sizeof probe);
 
     // Written aside and renamed, so a reader never sees half a record.
-    FILE* file = fopen(partial, "wb");
+    FILE* file = _wfopen(partial, L"wb");
     if (file == nullptr)
         return 1;
     WriteLine(file, "commandline", GetCommandLineA());
@@ -45,13 +47,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     WriteLine(file, "folder", folder);
     WriteLine(file, "probe", probe);
     fclose(file);
-    MoveFileExA(partial, record, MOVEFILE_REPLACE_EXISTING);
+    MoveFileExW(partial, record, MOVEFILE_REPLACE_EXISTING);
 
     char sleep[32] = "";
     if (GetEnvironmentVariableA("QUENDRUN_TARGET_SLEEP", sleep, sizeof sleep) > 0) {
         Sleep(static_cast<DWORD>(atoi(sleep)));
-        snprintf(record, sizeof record, "%s.done", self);
-        file = fopen(record, "wb");
+        swprintf(record, MAX_PATH + 16, L"\\\\?\\%ls.done", self);
+        file = _wfopen(record, L"wb");
         if (file != nullptr)
             fclose(file);
     }
