@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks that the user's guides in two languages have the same structure.
 
-    check_guides.py README.md README.ja.md
+    check_guides.py README.md README.ja.md [docs/GUIDE-EVIDENCE.md]
 
 Each guide is the part of its file above MARKER. Both must have as many
 headings at each level, and as many tables. A table's rows are named by its
@@ -9,7 +9,11 @@ first column that no translation changes: one whose every cell, in both
 guides, is a number or a piece of ASCII code (a key, an exit code, an error
 code, a path). That column must be the same in both, row by row. A box's
 text is translated, so the table of boxes is named by its error codes.
+
+The evidence table, when given, names the test rows and unit tests that back
+the guides' rules: each must exist.
 """
+import pathlib
 import re
 import sys
 
@@ -49,7 +53,30 @@ def naming_column(rows, other):
     return None
 
 
-def main(first, second):
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+
+
+def missing_evidence(path):
+    """The rows and unit tests that the evidence table names but that don't
+    exist."""
+    sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+    import cases
+    rows = {"%s/%s" % (case.group, case.name) for case in cases.CASES}
+    groups = {case.group for case in cases.CASES}
+    units = set()
+    for source in (ROOT / "tests" / "unit").glob("*.cpp"):
+        units |= {"%s.%s" % match for match in re.findall(r"^TEST\((\w+), (\w+)\)", source.read_text(), re.M)}
+    faults = []
+    for name in re.findall(r"`([^`]+)`", open(path, encoding="utf-8").read()):
+        group = name.split("/", 1)[0]
+        if group in groups and "/" in name and not name.endswith("…") and name not in rows:
+            faults.append("%s names the row %r, which does not exist" % (path, name))
+        elif re.fullmatch(r"[A-Z]\w+\.[A-Z]\w+", name) and name not in units:
+            faults.append("%s names the unit test %r, which does not exist" % (path, name))
+    return faults
+
+
+def main(first, second, evidence=None):
     (first_headings, first_tables), (second_headings, second_tables) = structure(first), structure(second)
     faults = []
     for level in sorted(set(first_headings) | set(second_headings)):
@@ -66,6 +93,8 @@ def main(first, second):
         names, other_names = [row[column] for row in rows], [row[column] for row in other]
         if names != other_names:
             faults.append("table %d names its rows %s in %s, %s in %s" % (number, names, first, other_names, second))
+    if evidence:
+        faults += missing_evidence(evidence)
     for fault in faults:
         print("FAIL " + fault)
     print("guides: %s" % ("%d faults" % len(faults) if faults else "ok"))
