@@ -2,8 +2,8 @@
 -- columns, as Notepad shows them without wrapping. A column is a byte of code
 -- page 932, so a full-width character takes two. Lines break between two
 -- Japanese characters, or between one and an ASCII word, or at a blank, but
--- never inside an ASCII word, a path, a command or an address: one wider than
--- the line stands alone on a line of its own. Kinsoku: no line begins with a
+-- never inside an ASCII word, a katakana word, a path, a command or an
+-- address: one wider than the line stands alone on a line of its own. Kinsoku: no line begins with a
 -- closing mark or a small kana, and none ends with an opening mark. A block's
 -- lines keep the indent that the plain writer gives it. Runs last, on the
 -- document tree, where code still tells a command from the words around it.
@@ -80,9 +80,18 @@ local function pieces(inlines)
   return out
 end
 
+-- Katakana and the long-vowel mark, full-width or half-width: a word of
+-- them is never broken, so that Notepad's search finds it whole.
+local function katakana(c)
+  return (c >= 0x30A1 and c <= 0x30FA) or c == 0x30FC or (c >= 0xFF66 and c <= 0xFF9F)
+end
+
 -- A line may break before piece b, which follows piece a.
 local function breakable(a, b)
   if NO_START[b.first] or NO_END[a.last] then
+    return false
+  end
+  if not b.blank and katakana(a.last) and katakana(b.first) then
     return false
   end
   return b.blank or not (a.ascii and b.ascii)

@@ -152,6 +152,25 @@ TOKEN = [
          settings=ini(executable(b"Options=wrong"))),
 ]
 
+# The user's guides' recipes, each a whole settings file as the guide gives
+# it, with the case's folder in place of the program's.
+ENDINGS_RECIPE = ini(executable(b"FileName={dir}\\Tools\\Quend\\Quend.exe", b"Options=,,,,"),
+                     wild_card(b'.text"=.txt"', b".text=.txt", b's"=*"', b"s=*"))
+ENDINGS_FILES = {"Quend.exe": TARGET, "Tools\\Quend\\Quend.exe": TARGET}
+SECOND_RECIPE = ini(executable(b"FileName={dir}\\Tools\\Viewer\\Viewer.exe", b"Options="), wild_card(b"s="))
+JAPANESE_VIEWER = "ツール\\ビューア\\Viewer.exe"
+
+
+def japanese_recipe(encoding):
+    return ini(executable(b"FileName={dir}\\" + JAPANESE_VIEWER.encode(encoding), b"Options="), wild_card(b"s="))
+
+
+def guide_endings(argument, handed_on):
+    return Case("settings", "guide's endings: %s" % argument.decode(), LAUNCHER + b" " + argument,
+                {"Tools\\Quend\\Quend.exe": b"{dir}\\Tools\\Quend\\Quend.exe ,,,," + handed_on},
+                settings=ENDINGS_RECIPE, files=ENDINGS_FILES)
+
+
 # The settings file that the release package holds.
 SAMPLE_SETTINGS = (pathlib.Path(__file__).resolve().parents[2] / "resources" / "QuendRun.ini").read_bytes()
 
@@ -175,6 +194,15 @@ SETTINGS = [
          {"Windows\\notepad.exe": b"{dir}\\Windows\\notepad.exe C:\\Users\\me\\Documents\\style.css"},
          settings=ini(executable(b"FileName={dir}\\Windows\\notepad.exe", b"Options="), wild_card(b"s=")),
          files={"Quend.exe": TARGET, "Windows\\notepad.exe": TARGET}),
+    guide_endings(b"notes", b"note*"),
+    guide_endings(b'"C:\\My Files\\report.text"', b'"C:\\My Files\\report.txt"'),
+    guide_endings(b"report.text", b"report.txt"),
+    # A copy reads the settings of its own name, not those beside it.
+    Case("settings", "guide's second program", b'"{dir}\\ViewRun.exe" "C:\\My Files\\notes"',
+         {"Tools\\Viewer\\Viewer.exe": b'{dir}\\Tools\\Viewer\\Viewer.exe "C:\\My Files\\notes"'},
+         launcher="ViewRun.exe", settings_name="ViewRun.ini", settings=SECOND_RECIPE,
+         files={"Quend.exe": TARGET, "Tools\\Viewer\\Viewer.exe": TARGET,
+                "QuendRun.ini": ini(executable(b"Options=wrong"))}),
     Case("settings", "packaged sample settings give the defaults", LAUNCHER + b" notes",
          started_quend(b",,,,note*"), settings=SAMPLE_SETTINGS),
     Case("settings", "program path with blanks", LAUNCHER + b" notes",
@@ -197,9 +225,10 @@ MAPPING = [
          settings=ini(wild_card(b".html=.h"))),
     Case("mapping", "argument ending in a double quote", LAUNCHER + b' "my notes"',
          started_quend(b',,,,"my notes*"'), settings=ini(wild_card(b's=*', b'"=*"'))),
-    # The user's guide's table for an argument that Explorer quoted.
+    # The user's guide's endings for an argument that Explorer quoted.
     Case("mapping", "guide's table for a quoted path", LAUNCHER + b' "C:\\My Files\\notes"',
-         started_quend(b',,,,"C:\\My Files\\note*"'), settings=ini(wild_card(b's"=*"', b"s=*"))),
+         {"Tools\\Quend\\Quend.exe": b'{dir}\\Tools\\Quend\\Quend.exe ,,,,"C:\\My Files\\note*"'},
+         settings=ENDINGS_RECIPE, files=ENDINGS_FILES),
     Case("mapping", "case matters", LAUNCHER + b" A.TXT", started_quend(b",,,,A.TXT"),
          settings=ini(wild_card(b".txt=.log"))),
     # Names match with case, but the reader finds a value without it: the
@@ -234,6 +263,10 @@ JAPANESE_CASES = [
     # Lead bytes 0xE0-0xFC, the second range: "灣" is E0 73.
     Case("cp932", "character of the second lead-byte range stays whole", LAUNCHER + " x灣".encode("cp932"),
          started_quend(b",,,,x" + "灣".encode("cp932")), env=JAPANESE, codepage="cp932"),
+    Case("cp932", "guide's Japanese settings", LAUNCHER + " C:\\資料\\月報.txt".encode("cp932"),
+         {JAPANESE_VIEWER: b"{dir}\\" + (JAPANESE_VIEWER + " C:\\資料\\月報.txt").encode("cp932")},
+         settings=japanese_recipe("cp932"), files={"Quend.exe": TARGET, JAPANESE_VIEWER: TARGET},
+         env=JAPANESE, codepage="cp932"),
     Case("cp932", "same bytes in code page 1252 end in s", LAUNCHER + b" a\x83s",
          started_quend(b",,,,a\x83*")),
     Case("cp932", "same bytes in code page 1252 end in a backslash", LAUNCHER + b" a\x95\\",
@@ -260,6 +293,10 @@ UTF8_CASES = [
          '"{dir}\\日本語\\QuendRun.exe" notes'.encode(), started_quend(b"/ja:note*"), wide=True, env=UTF8,
          codepage="utf-8", launcher="日本語\\QuendRun.exe", settings_name="日本語\\QuendRun.ini",
          settings=ini(executable(b"Options=/ja:"))),
+    Case("utf8", "guide's Japanese settings", LAUNCHER + " C:\\資料\\月報.txt".encode(),
+         {JAPANESE_VIEWER: b"{dir}\\" + (JAPANESE_VIEWER + " C:\\資料\\月報.txt").encode()},
+         settings=japanese_recipe("utf-8"), files={"Quend.exe": TARGET, JAPANESE_VIEWER: TARGET},
+         wide=True, env=UTF8, codepage="utf-8"),
     # A file name may hold a lone surrogate, which UTF-8 can't: the ANSI
     # command line has U+FFFD in its place. The starter takes it as WTF-8.
     # The box shows the command line as it was given, the lone surrogate too.

@@ -75,14 +75,15 @@ NO_LINE_START = "。、，．」』）】〕！？ー・ぁぃぅぇぉっゃゅ
 NO_LINE_END = "「『（【〔"
 
 
-def japanese_lines(name, text):
+def japanese_lines(name, text, codes):
     """Every line fits, but one that holds nothing but a word wider than the
-    line; none begins with a closing mark or a small kana, or ends with an
+    line, or a piece of code (a box's text) wider than the line in its
+    brackets; none begins with a closing mark or a small kana, or ends with an
     opening mark."""
     for line in text.splitlines():
         body = line.lstrip(" ")
         width = len(line.encode("cp932", errors="replace"))
-        if width > JAPANESE_WIDTH:
+        if width > JAPANESE_WIDTH and body.removeprefix("「").removesuffix("」") not in codes:
             words = re.findall(r"[!-~]+", body)
             indent = len(line) - len(body)
             if " " in body or not any(indent + len(word) > JAPANESE_WIDTH for word in words):
@@ -91,6 +92,73 @@ def japanese_lines(name, text):
             faults.append("%s has a line that begins with %r: %r" % (name, body[0], line))
         if body.endswith(tuple(NO_LINE_END)):
             faults.append("%s has a line that ends with %r: %r" % (name, body[-1], line))
+
+
+# Words that a line break must not split: ASCII ones, and in Japanese
+# katakana ones, whose halves Notepad's search would not find.
+WORD_RUNS = [re.compile(r"[!-~]+"), re.compile(r"[\u30a1-\u30fa\u30fc\uff66-\uff9f]+")]
+
+
+def unsplit_words(name, text, source):
+    """No line break stands inside a word: where a line ends in a word's
+    characters and the next begins with more of the same kind, the two joined
+    must not be a word of the source."""
+    lines = text.splitlines()
+    for line, following in zip(lines, lines[1:]):
+        for run in WORD_RUNS:
+            ends = [match for match in run.finditer(line) if match.end() == len(line)]
+            start = run.match(following.lstrip(" "))
+            if ends and start and ends[0].group() + start.group() in source:
+                faults.append("%s breaks the word %r across lines: %r / %r"
+                              % (name, ends[0].group() + start.group(), line, following))
+
+
+# What a reader of the text guides can neither see nor check: the emulator
+# that the tests run under, the tests themselves, and the source's files.
+HIDDEN = [(re.compile(r"\bWine\b", re.I), "Wine"),
+          (re.compile(r"\b(?:launcher|tests|resources|scripts|docs|cmake|bench)[/\\]"), "a source path"),
+          (re.compile(r"\b\w+\.(?:md|cpp|h|py|lua|rc|cmake)\b"), "a source file"),
+          (re.compile(r"github|test row|e2e", re.I), "the tests or the project's site")]
+
+
+def hidden_things(name, text):
+    """Neither Wine, nor a test row, nor a source path or file."""
+    for pattern, what in HIDDEN:
+        for match in pattern.finditer(text):
+            faults.append("%s names %s: %r" % (name, what, match.group()))
+    sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+    import cases
+    for case in cases.CASES:
+        if re.search(r"(?<![\w-])%s(?![\w-])" % re.escape(case.name), text) and len(case.name.split()) > 3:
+            faults.append("%s names the test row %s/%s" % (name, case.group, case.name))
+
+
+# The quick start's heading in each guide: its steps end within the first
+# lines that Notepad shows, and are few.
+QUICK_START = {"README.md": "Quick start", "README.ja.md": "使い方"}
+QUICK_START_LINES = 80
+QUICK_START_STEPS = 10
+
+
+def quick_start(name, lines, readme, japanese):
+    heading = next((at for at, line in enumerate(lines)
+                    if line.removeprefix("■ ").startswith(QUICK_START[readme])
+                    and (japanese or lines[at + 1].startswith("---"))), None)
+    if heading is None:
+        faults.append("%s has no quick start" % name)
+        return
+    steps, end = 0, heading
+    for at in range(heading + 1, len(lines)):
+        if re.match(r"\d+\.\s", lines[at]):
+            steps, end = steps + 1, at
+        elif steps and lines[at] and not lines[at].startswith(" "):
+            break
+        elif steps and lines[at]:
+            end = at
+    if end + 1 > QUICK_START_LINES:
+        faults.append("%s ends its quick start on line %d, after the first %d" % (name, end + 1, QUICK_START_LINES))
+    if not 0 < steps <= QUICK_START_STEPS:
+        faults.append("%s has a quick start of %d steps" % (name, steps))
 
 
 def whole(cell, text):
@@ -117,10 +185,20 @@ def guide_member(name, text, readme, japanese=False):
         mark = marked(heading.replace("`", ""), len(hashes), japanese)
         if not any(lines[at:at + len(mark)] == mark for at in range(len(lines))):
             faults.append("%s lacks the heading %r marked as %r" % (name, heading, mark))
+    hidden_things(name, text)
+    quick_start(name, lines, readme, japanese)
+    codes = set(re.findall(r"`([^`\n]+)`", prose))
+    # A box's text, as code in the table of boxes (a box that no public
+    # record quotes is described there in words), is whole on one line
+    # wherever the guide gives it, so that Notepad's search finds each.
+    for box in re.findall(r"^\| `([^`|]+)` \|.*\| `\d+` \|$", prose, re.M):
+        if sum(line.count(box) for line in lines) < prose.replace("`", "").count(box):
+            faults.append("%s splits the box text %r across lines" % (name, box))
     if japanese:
-        japanese_lines(name, text)
+        japanese_lines(name, text, codes)
+        unsplit_words(name, text, prose.replace("`", ""))
         # A path, a command or an address is never split across lines.
-        for code in set(re.findall(r"`([^`\n]+)`", prose)) | set(re.findall(r"<(https?://[^>\s]+)>", prose)):
+        for code in codes | set(re.findall(r"<(https?://[^>\s]+)>", prose)):
             if not any(code in line for line in lines):
                 faults.append("%s splits %r across lines" % (name, code))
         for cell in re.findall(r"(?<=\| )[^|\n]*?(?= \|)", prose):
