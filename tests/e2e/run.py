@@ -8,8 +8,9 @@ and reports the exit code; each target copy records how it was started. The
 cases live in cases.py, one table per group.
 
 Each case asserts what Windows does. A case that names this Wine's major
-version among its known differences is reported as KNOWN, with the reason,
-when it fails the same way here, and counted apart: never as a pass.
+version among its known differences is reported as KNOWN when it fails here,
+with the reason and the faults, and counted apart: never as a pass. The other
+Wine's run of it is what shows the case itself sound.
 """
 import argparse
 import os
