@@ -103,7 +103,8 @@ local function chunks(list)
   for i, piece in ipairs(list) do
     local chunk = out[#out]
     if i == 1 or breakable(list[i - 1], piece) then
-      out[#out + 1] = {parts = {piece.text}, width = piece.width, blank = piece.blank}
+      out[#out + 1] = {parts = {piece.text}, width = piece.width, blank = piece.blank,
+                       first = piece.first, last = piece.last}
     else
       if piece.blank then
         chunk.parts[#chunk.parts + 1] = " "
@@ -111,29 +112,99 @@ local function chunks(list)
       end
       chunk.parts[#chunk.parts + 1] = piece.text
       chunk.width = chunk.width + piece.width
+      chunk.last = piece.last
     end
   end
   return out
 end
 
--- A line of inlines filled into lines of at most room columns.
-local function fill(inlines, room, into)
-  local lines, text, width = {}, nil, 0
-  for _, chunk in ipairs(chunks(pieces(inlines))) do
-    local part = table.concat(chunk.parts)
-    local extra = (chunk.blank and 1 or 0) + chunk.width
-    if text and width + extra <= room then
-      text = text .. (chunk.blank and " " or "") .. part
-      width = width + extra
-    else
-      if text then lines[#lines + 1] = text end
-      text, width = part, chunk.width
-    end
+-- A line may end this many columns short of the room, to break where a
+-- reader pauses rather than inside a word.
+local SLACK = 20
+
+local PAUSE_AFTER, PAUSE_BEFORE = {}, {}
+for _, c in utf8.codes("。、，．」』）】〕！？→") do
+  PAUSE_AFTER[c] = true
+end
+for _, c in utf8.codes("「『（【〔") do
+  PAUSE_BEFORE[c] = true
+end
+
+-- A closing mark stays with the particle that follows it.
+local CLOSING = {}
+for _, c in utf8.codes("」』）】〕") do
+  CLOSING[c] = true
+end
+local PARTICLE = {}
+for _, c in utf8.codes("をにはがでとのもへや") do
+  PARTICLE[c] = true
+end
+
+local function hiragana(c)
+  return c >= 0x3041 and c <= 0x309F
+end
+
+-- How well a line breaks before chunk b, which follows chunk a: 3 after a
+-- punctuation mark, before an opening one, or at a blank before an ASCII
+-- word; 2 after a particle before other text; 1 after other hiragana before
+-- other text; 0 elsewhere, such as at the blank between an ASCII word and
+-- the particle or counter that follows it.
+local function pause(a, b)
+  if (PAUSE_AFTER[a.last] and not (CLOSING[a.last] and hiragana(b.first)))
+      or PAUSE_BEFORE[b.first] or (b.blank and b.first < 0x80) then
+    return 3
   end
-  if text then lines[#lines + 1] = text end
-  for i, line in ipairs(lines) do
+  if hiragana(a.last) and not hiragana(b.first) and not b.blank then
+    return PARTICLE[a.last] and 2 or 1
+  end
+  return 0
+end
+
+-- The width of chunks from to upto of a line.
+local function span(line, from, upto)
+  local width = 0
+  for k = from, upto do
+    width = width + line[k].width + ((k > from and line[k].blank) and 1 or 0)
+  end
+  return width
+end
+
+-- A line of inlines filled into lines of at most room columns. A full line
+-- is cut back to its last good break within SLACK columns of its end.
+local function fill(inlines, room, into)
+  local lines, line = {}, {}
+  local function flush(upto)
+    local parts = {}
+    for k = 1, upto do
+      if k > 1 and line[k].blank then parts[#parts + 1] = " " end
+      parts[#parts + 1] = table.concat(line[k].parts)
+    end
+    lines[#lines + 1] = table.concat(parts)
+    local rest = {}
+    for k = upto + 1, #line do rest[#rest + 1] = line[k] end
+    line = rest
+  end
+  for _, chunk in ipairs(chunks(pieces(inlines))) do
+    if #line > 0 and span(line, 1, #line) + (chunk.blank and 1 or 0) + chunk.width > room then
+      local cut, best = #line, 0
+      for k = #line, 2, -1 do
+        if span(line, 1, k - 1) < room - SLACK then break end
+        local rank = pause(line[k - 1], line[k])
+        if rank > best and span(line, k, #line) + (chunk.blank and 1 or 0) + chunk.width <= room then
+          cut, best = k - 1, rank
+        end
+      end
+      if best == 0 or pause(line[#line], chunk) >= best then
+        cut = #line
+      end
+      flush(cut)
+    end
+    line[#line + 1] = chunk
+  end
+  if #line > 0 then flush(#line) end
+  for i, text in ipairs(lines) do
     if i > 1 then into:insert(pandoc.LineBreak()) end
-    into:insert(pandoc.Str(line))
+    into:insert(pandoc.Str(text))
   end
 end
 
