@@ -145,13 +145,14 @@ local function hiragana(c)
 end
 
 -- How well a line breaks before chunk b, which follows chunk a: 3 after a
--- punctuation mark, before an opening one, or at a blank before an ASCII
--- word; 2 after a particle before other text; 1 after other hiragana before
--- other text; 0 elsewhere, such as at the blank between an ASCII word and
--- the particle or counter that follows it.
+-- punctuation mark, before an opening one, or at a blank between Japanese
+-- and an ASCII word (not between two ASCII words, as in Windows 7);
+-- 2 after a particle before other text; 1 after other hiragana before other
+-- text; 0 elsewhere, such as at the blank between an ASCII word and the
+-- particle or counter that follows it.
 local function pause(a, b)
   if (PAUSE_AFTER[a.last] and not (CLOSING[a.last] and hiragana(b.first)))
-      or PAUSE_BEFORE[b.first] or (b.blank and b.first < 0x80) then
+      or PAUSE_BEFORE[b.first] or (b.blank and b.first < 0x80 and a.last >= 0x80) then
     return 3
   end
   if hiragana(a.last) and not hiragana(b.first) and not b.blank then
