@@ -161,6 +161,17 @@ local function pause(a, b)
   return 0
 end
 
+-- A break where no reader pauses ranks 0.5, so that one between two
+-- hiragana, inside a verb or its ending (しま|す), is taken only when the
+-- window has nothing else.
+local function rank(a, b)
+  local r = pause(a, b)
+  if r == 0 and not (hiragana(a.last) and hiragana(b.first) and not b.blank) then
+    return 0.5
+  end
+  return r
+end
+
 -- The width of chunks from to upto of a line.
 local function span(line, from, upto)
   local width = 0
@@ -190,12 +201,12 @@ local function fill(inlines, room, into)
       local cut, best = #line, 0
       for k = #line, 2, -1 do
         if span(line, 1, k - 1) < room - SLACK then break end
-        local rank = pause(line[k - 1], line[k])
-        if rank > best and span(line, k, #line) + (chunk.blank and 1 or 0) + chunk.width <= room then
-          cut, best = k - 1, rank
+        local r = rank(line[k - 1], line[k])
+        if r > best and span(line, k, #line) + (chunk.blank and 1 or 0) + chunk.width <= room then
+          cut, best = k - 1, r
         end
       end
-      if best == 0 or pause(line[#line], chunk) >= best then
+      if best == 0 or rank(line[#line], chunk) >= best then
         cut = #line
       end
       flush(cut)
