@@ -194,6 +194,11 @@ SETTINGS = [
          {"Windows\\notepad.exe": b"{dir}\\Windows\\notepad.exe C:\\Users\\me\\Documents\\style.css"},
          settings=ini(executable(b"FileName={dir}\\Windows\\notepad.exe", b"Options="), wild_card(b"s=")),
          files={"Quend.exe": TARGET, "Windows\\notepad.exe": TARGET}),
+    # The guide's "Try it": Notepad's path pasted with its quotes, a final s made *.
+    Case("settings", "guide's try-it with Notepad", LAUNCHER + b" C:\\Users\\me\\Desktop\\notes",
+         {"Windows\\notepad.exe": b"{dir}\\Windows\\notepad.exe C:\\Users\\me\\Desktop\\note*"},
+         settings=ini(executable(b'FileName="{dir}\\Windows\\notepad.exe"', b"Options="), wild_card(b"s=*")),
+         files={"Quend.exe": TARGET, "Windows\\notepad.exe": TARGET}),
     guide_endings(b"notes", b"note*"),
     guide_endings(b'"C:\\My Files\\report.text"', b'"C:\\My Files\\report.txt"'),
     guide_endings(b"report.text", b"report.txt"),
