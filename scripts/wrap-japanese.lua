@@ -121,6 +121,9 @@ end
 -- A line may end this many columns short of the room, to break where a
 -- reader pauses rather than inside a word.
 local SLACK = 20
+-- When those columns hold no pause, a pause this far back is taken rather
+-- than a break inside a word.
+local REACH = 30
 
 local PAUSE_AFTER, PAUSE_BEFORE = {}, {}
 for _, c in utf8.codes("。、，．」』）】〕！？→") do
@@ -161,15 +164,26 @@ local function pause(a, b)
   return 0
 end
 
--- A break where no reader pauses ranks 0.5, so that one between two
--- hiragana, inside a verb or its ending (しま|す), is taken only when the
+local function kanji(c)
+  return c >= 0x4E00 and c <= 0x9FFF
+end
+
+-- A break where no reader pauses: 0.5 between two words of other kinds;
+-- 0.4 between two kanji (全|体); 0.25 where a run of hiragana starts, as a
+-- verb's ending (見分|ける); 0 inside the run (しま|す), taken only when the
 -- window has nothing else.
 local function rank(a, b)
   local r = pause(a, b)
-  if r == 0 and not (hiragana(a.last) and hiragana(b.first) and not b.blank) then
+  if r > 0 then
+    return r
+  end
+  if b.blank then
     return 0.5
   end
-  return r
+  if hiragana(b.first) then
+    return hiragana(a.last) and 0 or 0.25
+  end
+  return (kanji(a.last) and kanji(b.first)) and 0.4 or 0.5
 end
 
 -- The width of chunks from to upto of a line.
@@ -199,14 +213,17 @@ local function fill(inlines, room, into)
   for _, chunk in ipairs(chunks(pieces(inlines))) do
     if #line > 0 and span(line, 1, #line) + (chunk.blank and 1 or 0) + chunk.width > room then
       local cut, best = #line, 0
+      local last = rank(line[#line], chunk)
       for k = #line, 2, -1 do
-        if span(line, 1, k - 1) < room - SLACK then break end
+        local short = room - span(line, 1, k - 1)
+        if short > REACH or (short > SLACK and math.max(best, last) >= 1) then break end
         local r = rank(line[k - 1], line[k])
+        if short > SLACK and r < 1 then r = 0 end
         if r > best and span(line, k, #line) + (chunk.blank and 1 or 0) + chunk.width <= room then
           cut, best = k - 1, r
         end
       end
-      if best == 0 or rank(line[#line], chunk) >= best then
+      if best == 0 or last >= best then
         cut = #line
       end
       flush(cut)
