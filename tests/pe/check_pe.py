@@ -24,11 +24,9 @@ MAX_SIZE = 17 * 1024
 # to tell whether the ANSI command line is exact and shown when it is not, and
 # the box's FormatMessageW, MessageBoxW and MultiByteToWideChar, which show its
 # text in any display language; the rest are the C runtime's start-up and the
-# stack guard's: its seed (RtlGenRandom, exported as SystemFunction036, and
-# what else differs between processes should that fail) and its end of a
-# process whose stack was smashed.
+# stack guard's: its seed, from what differs between processes through KERNEL32
+# alone, and its end of a process whose stack was smashed.
 IMPORTS = {
-    "advapi32.dll": ["SystemFunction036"],
     "kernel32.dll": ["CreateProcessA", "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageW",
                      "FreeLibrary", "GetACP", "GetCPInfo", "GetCommandLineA", "GetCommandLineW",
                      "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThreadId", "GetLastError",
