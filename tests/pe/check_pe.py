@@ -24,7 +24,9 @@ MAX_SIZE = 17 * 1024
 # checked and listed. The launcher's own are ANSI but GetCommandLineW, read
 # to tell whether the ANSI command line is exact and shown when it is not, and
 # the box's FormatMessageW, MessageBoxW and MultiByteToWideChar, which show its
-# text in any display language; the rest are the C runtime's start-up and the
+# text in any display language, and the window that takes the start-up show
+# command before the box (CreateWindowExW, ShowWindow, DestroyWindow); the
+# rest are the C runtime's start-up and the
 # stack guard's: its seed, from what differs between processes through KERNEL32
 # alone, and its end of a process whose stack was smashed.
 IMPORTS = {
@@ -41,7 +43,7 @@ IMPORTS = {
                    "exit", "fprintf", "free", "fwrite", "malloc", "memcpy", "signal", "strlen", "strncmp",
                    "vfprintf"],
     "shell32.dll": ["FindExecutableA"],
-    "user32.dll": ["MessageBoxW"],
+    "user32.dll": ["CreateWindowExW", "DestroyWindow", "MessageBoxW", "ShowWindow"],
 }
 # Every imported DLL is a known DLL, which Windows maps from System32 whatever
 # the search order, for the imports that the loader resolves (Microsoft KB
