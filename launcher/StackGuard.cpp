@@ -4,31 +4,36 @@
 // a whole cryptographic provider and report through a console that a GUI
 // process does not have.
 #include <windows.h>
-#include <ntsecapi.h>
 #include <stdint.h>
 
 extern "C" {
 
 uintptr_t __stack_chk_guard;
 
+// A 64-bit value in the guard's width: on 32-bit Windows its high half is
+// folded into the low one rather than lost.
+static inline uintptr_t Fold(uint64_t value)
+{
+    return static_cast<uintptr_t>(sizeof(uintptr_t) < sizeof value ? value ^ value >> 32 : value);
+}
+
 // Not guarded itself: it changes the guard that it would check on return.
+// Seeded as Microsoft's runtime seeds its cookie, from what differs between
+// processes, through KERNEL32 alone: ADVAPI32's RtlGenRandom is cryptbase.dll's
+// from Windows 7 on, which is not a known DLL, so the loader would look for it
+// in the launcher's own folder before any of the launcher's code runs.
 __attribute__((constructor, no_stack_protector)) static void SeedStackGuard()
 {
-    // RtlGenRandom is the system's random source, from Windows XP on.
-    uintptr_t seed = 0;
-    if (!RtlGenRandom(&seed, sizeof seed) || seed == 0) {
-        // What else differs from one process to the next, as Microsoft's
-        // runtime seeds its cookie.
-        FILETIME time;
-        GetSystemTimeAsFileTime(&time);
-        LARGE_INTEGER counter;
-        QueryPerformanceCounter(&counter);
-        seed = static_cast<uintptr_t>(static_cast<uint64_t>(time.dwHighDateTime) << 32 ^
-                                      time.dwLowDateTime ^ GetCurrentProcessId() ^
-                                      static_cast<uint64_t>(GetCurrentThreadId()) << 16 ^
-                                      GetTickCount() ^ static_cast<uint64_t>(counter.QuadPart));
-    }
-    __stack_chk_guard = seed;
+    FILETIME time;
+    GetSystemTimeAsFileTime(&time);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    const uintptr_t seed =
+        Fold(static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime) ^
+        GetCurrentProcessId() ^ Fold(static_cast<uint64_t>(GetCurrentThreadId()) << 16) ^
+        GetTickCount() ^ Fold(static_cast<uint64_t>(counter.QuadPart));
+    // Never 0, the guard of a process that was never seeded.
+    __stack_chk_guard = seed != 0 ? seed : 0xBB40E64Eu;
 }
 
 // A system that lacks the fast-fail instruction but claims it, as 32-bit Wine

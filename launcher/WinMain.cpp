@@ -47,6 +47,18 @@ bool CommandLineIsExact()
            !usedDefault;
 }
 
+// The first captioned top-level window that a process shows with SW_SHOWNORMAL
+// or SW_SHOW is shown as its starter asked in STARTUPINFO instead, hidden,
+// minimized or maximized: a window of the launcher's own that is never seen
+// takes that one-time command, so that the box is shown plainly.
+void UseUpStartupShowCommand()
+{
+    const HWND window = CreateWindowExW(0, L"STATIC", L"", WS_CAPTION, 0, 0, 0, 0, nullptr,
+                                        nullptr, nullptr, nullptr);
+    ShowWindow(window, SW_HIDE);
+    DestroyWindow(window);
+}
+
 // Shows the system text of the error in a warning box under caption, and
 // returns the exit code of a failure once the user has dismissed it. The text
 // is in the user's display language, which the ANSI code page may lack: it is
@@ -60,6 +72,7 @@ int Refuse(DWORD error, const wchar_t* caption)
                        FORMAT_MESSAGE_IGNORE_INSERTS,
                    nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                    reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    UseUpStartupShowCommand();
     MessageBoxW(nullptr, text != nullptr ? text : L"", caption,
                 MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL);
     if (text != nullptr)

@@ -7,6 +7,8 @@ default program name. A target copy that is not listed under `started` must not
 start.
 """
 import pathlib
+import re
+import struct
 import time
 from dataclasses import dataclass, field
 
@@ -373,6 +375,98 @@ FAILURE = [
          settings=ini(executable(b"FileName=missing.exe")), wide_box=True,
          env={"LC_ALL": "", "LC_CTYPE": "C.UTF-8", "LC_MESSAGES": "ja_JP.UTF-8"},
          box=(b"missing.exe", ERROR_FILE_NOT_FOUND)),
+]
+
+
+# Windows shows a process's first captioned, unowned top-level window that it
+# shows with SW_SHOWNORMAL or SW_SHOW as its starter asked in STARTUPINFO
+# instead (Microsoft's ShowWindow and STARTUPINFO pages): the box, unless the
+# launcher uses that up first on a window of its own. These rows assert
+# Windows' outcome, a box seen plainly whatever the show command; Wine 8 lacks
+# the rule, so under it they hold with or without the mend, and the relay row
+# shows the launcher's side of it.
+def shown_plainly(folder, outcome):
+    return [] if outcome.states == ["100"] else [
+        "box window state %r, expected ['100']: visible, not minimized, not maximized" % outcome.states]
+
+
+def plain_box_case(show):
+    return Case("failure", "box shown plainly though started with show command %d" % show, LAUNCHER + b" a.txt",
+                exit=-1, show=show, settings=ini(executable(b"FileName=missing.exe")),
+                box=(b"missing.exe", ERROR_FILE_NOT_FOUND), check=shown_plainly)
+
+
+RELAY = {"WINEDEBUG": "+relay"}
+RELAY_LINE = re.compile(rb"([0-9a-f]+):(Call|Ret ) ([\w.]+)\((.*)\)(?: retval=([0-9a-f]+))? ret=([0-9a-f]+)$")
+
+
+def launcher_calls(folder):
+    """The calls that the launcher's own code made, in order, from Wine's relay
+    trace: (module.function, arguments, return value), the module's name in
+    lower case. Its code is its image's range of addresses, which the
+    starter's image shares; its thread is the one whose code asked the shell
+    for the program."""
+    image = (folder / "QuendRun.exe").read_bytes()
+    optional = struct.unpack_from("<I", image, 0x3C)[0] + 24
+    pe32 = struct.unpack_from("<H", image, optional)[0] == 0x10B
+    base, = struct.unpack_from("<I" if pe32 else "<Q", image, optional + (28 if pe32 else 24))
+    size, = struct.unpack_from("<I", image, optional + 56)
+    threads = {}
+    with open(folder / "wine.log", "rb") as log:
+        for line in log:
+            match = RELAY_LINE.match(line.rstrip(b"\r\n"))
+            if match and base <= int(match.group(6), 16) < base + size:
+                thread, kind, function, arguments, value, _ = match.groups()
+                module, name = function.decode().split(".", 1)
+                threads.setdefault(thread, []).append((kind.decode(), module.lower() + "." + name, arguments, value))
+    for events in threads.values():
+        if ("Call", "shell32.FindExecutableA") in [event[:2] for event in events]:
+            calls = []
+            for kind, function, arguments, value in events:
+                if kind == "Call":
+                    calls.append([function, arguments, None])
+                elif calls and calls[-1][0] == function:
+                    calls[-1][2] = int(value, 16)
+            return calls
+    return None
+
+
+def hides_own_window_before_box(folder, outcome):
+    """The failure path creates a window, shows it with SW_HIDE and destroys it,
+    then shows the box."""
+    calls = launcher_calls(folder)
+    if calls is None:
+        return ["no call of the launcher in the relay trace"]
+    names = [function for function, _, _ in calls]
+    if "user32.MessageBoxW" not in names:
+        return ["the launcher called no MessageBoxW"]
+    before = calls[:names.index("user32.MessageBoxW")]
+    created = [value for function, _, value in before if function == "user32.CreateWindowExW" and value]
+    shown = [tuple(int(word, 16) for word in arguments.split(b",")) for function, arguments, _ in before
+             if function == "user32.ShowWindow"]
+    destroyed = [int(arguments, 16) for function, arguments, _ in before if function == "user32.DestroyWindow"]
+    if not created or shown != [(created[0], 0)] or destroyed != [created[0]]:
+        return ["before its box the launcher created %r, showed %r and destroyed %r, expected a window of its "
+                "own shown with SW_HIDE (0) and destroyed" % (created, shown, destroyed)]
+    return []
+
+
+def creates_no_window(folder, outcome):
+    calls = launcher_calls(folder)
+    if calls is None or "kernel32.CreateProcessA" not in [function for function, _, _ in calls]:
+        return ["no start of the program by the launcher in the relay trace"]
+    windows = [function for function, _, _ in calls if function.startswith("user32.CreateWindow")]
+    return ["a launch that succeeds created a window: %r" % windows] if windows else []
+
+
+FAILURE += [plain_box_case(show) for show in (0, 2, 3, 6, 7)] + [
+    Case("failure", "own window hidden before the box", LAUNCHER + b" a.txt", exit=-1, show=0, env=RELAY,
+         settings=ini(executable(b"FileName=missing.exe")), box=(b"missing.exe", ERROR_FILE_NOT_FOUND),
+         check=hides_own_window_before_box),
+]
+START += [
+    Case("start", "no window on a launch", LAUNCHER + b" a.txt", started_quend(b",,,,a.txt"), show=0, env=RELAY,
+         check=creates_no_window),
 ]
 
 LONG = b"a" * 1018 + b".txt"  # 1022 bytes

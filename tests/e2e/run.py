@@ -101,6 +101,7 @@ class Outcome:
     def __init__(self, report):
         self.boxes, self.alive, self.exit, self.timeout, self.refused = [], [], None, False, False
         self.wide_boxes = []
+        self.states = []  # per box: visible, minimized and maximized, as "100"
         self.processes = None
         for line in report.splitlines():
             words = line.split()
@@ -110,6 +111,7 @@ class Outcome:
                 self.boxes.append((decode_hex(words[1]), decode_hex(words[2])))
                 self.alive.append(words[3] == "1")
                 self.wide_boxes.append((decode_hex(words[4]), decode_hex(words[5])))
+                self.states.append(words[6])
             elif words[0] == "exit":
                 self.exit = int(words[1])
             elif words[0] == "timeout":

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks the product QuendRun.exe field by field: PE headers, imports, the
-version resource, its only resource, and what its code may not do.
+load configuration, the version resource, its only resource, and what its
+code may not do.
 
     check_pe.py EXE MAP OBJDUMP
 """
@@ -23,12 +24,12 @@ MAX_SIZE = 17 * 1024
 # checked and listed. The launcher's own are ANSI but GetCommandLineW, read
 # to tell whether the ANSI command line is exact and shown when it is not, and
 # the box's FormatMessageW, MessageBoxW and MultiByteToWideChar, which show its
-# text in any display language; the rest are the C runtime's start-up and the
-# stack guard's: its seed (RtlGenRandom, exported as SystemFunction036, and
-# what else differs between processes should that fail) and its end of a
-# process whose stack was smashed.
+# text in any display language, and the window that takes the start-up show
+# command before the box (CreateWindowExW, ShowWindow, DestroyWindow); the
+# rest are the C runtime's start-up and the
+# stack guard's: its seed, from what differs between processes through KERNEL32
+# alone, and its end of a process whose stack was smashed.
 IMPORTS = {
-    "advapi32.dll": ["SystemFunction036"],
     "kernel32.dll": ["CreateProcessA", "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageW",
                      "FreeLibrary", "GetACP", "GetCPInfo", "GetCommandLineA", "GetCommandLineW",
                      "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThreadId", "GetLastError",
@@ -42,8 +43,21 @@ IMPORTS = {
                    "exit", "fprintf", "free", "fwrite", "malloc", "memcpy", "signal", "strlen", "strncmp",
                    "vfprintf"],
     "shell32.dll": ["FindExecutableA"],
-    "user32.dll": ["MessageBoxW"],
+    "user32.dll": ["CreateWindowExW", "DestroyWindow", "MessageBoxW", "ShowWindow"],
 }
+# Every imported DLL is a known DLL, which Windows maps from System32 whatever
+# the search order, for the imports that the loader resolves (Microsoft KB
+# 164501, "Windows NT/2000/XP Uses KnownDLLs Registry Entry to Find DLLs").
+# KERNEL32, USER32 and SHELL32 are on the default list of KB 102985; msvcrt is
+# not on that list, and no public record of Windows XP's own list was found.
+# ADVAPI32 is on it too, but it hands RtlGenRandom on to cryptbase.dll, which
+# is not, and which the loader then looks for in the launcher's folder.
+KNOWN_DLLS = ["kernel32.dll", "msvcrt.dll", "shell32.dll", "user32.dll"]
+# The load configuration, launcher/LoadConfig.cpp: laid out up to
+# SEHandlerCount, and its data directory 64 bytes long, what Windows XP's
+# loader takes, which still holds DependentLoadFlags at offset 54.
+LOAD_CONFIG_SIZE, LOAD_CONFIG_DIRECTORY_SIZE, DEPENDENT_LOAD_FLAGS_END = 72, 64, 56
+LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
 # The entry function, and the guard that it must read and the failure path
 # that it must call, as the link map names them.
 ENTRY, GUARD, GUARD_FAIL = "WinMain@16", "__stack_chk_guard", "__stack_chk_fail"
@@ -119,6 +133,24 @@ def check_version(pe):
     expect("translation", translations, [("Translation", struct.pack("<HH", 0x411, 1200))])
 
 
+def check_load_config(pe):
+    """The load configuration field by field: its sizes, DependentLoadFlags
+    (Reserved1 in older names) and no SafeSEH table; every other field 0."""
+    directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]]
+    expect("load configuration directory size", directory.Size, LOAD_CONFIG_DIRECTORY_SIZE)
+    if directory.Size < DEPENDENT_LOAD_FLAGS_END or not hasattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG"):
+        faults.append("no load configuration that holds DependentLoadFlags")
+        return
+    config = pe.DIRECTORY_ENTRY_LOAD_CONFIG.struct
+    fields = {name[0]: getattr(config, name[0]) for name in config.__keys__}
+    flags = fields.pop("DependentLoadFlags", None)
+    flags = fields.pop("Reserved1", flags)
+    expect("load configuration size", fields.pop("Size"), LOAD_CONFIG_SIZE)
+    expect("DependentLoadFlags", flags, LOAD_LIBRARY_SEARCH_SYSTEM32)
+    expect("SafeSEH table and count", (fields.pop("SEHandlerTable"), fields.pop("SEHandlerCount")), (0, 0))
+    expect("other load configuration fields", {name: value for name, value in fields.items() if value}, {})
+
+
 def map_symbols(map_path):
     """{name: address} of the symbols that the link map places in the image."""
     symbols = {}
@@ -188,6 +220,8 @@ def main(path, map_path, objdump):
     expect("imported DLLs", sorted(imports), sorted(IMPORTS))
     for dll, functions in sorted(IMPORTS.items()):
         expect("imports of " + dll, imports.get(dll), sorted(functions))
+    expect("imported DLLs that are not known DLLs", sorted(set(imports) - set(KNOWN_DLLS)), [])
+    check_load_config(pe)
     check_version(pe)
     check_code(path, map_path, objdump)
 

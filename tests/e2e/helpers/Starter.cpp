@@ -6,9 +6,12 @@
 // for its start-up record on the second (-1 for none), the time limit in
 // milliseconds on the third, and the raw command line as the rest, to its end.
 // The report gets lines "box <caption hex> <text hex> <alive> <caption hex>
-// <text hex>", the box read in the ANSI code page and then in UTF-16 (little
-// endian), where alive is 1 when the program was still running with its box
-// up, then "exit <code>" or
+// <text hex> <state>", the box read in the ANSI code page and then in UTF-16
+// (little endian), where alive is 1 when the program was still running with
+// its box up, and state is three flags of the box's window as it was read,
+// each 1 or 0: visible, minimized, maximized ("100" for a box shown plainly;
+// a box that is never shown is never read, and the program runs into the time
+// limit); then "exit <code>" or
 // "timeout", and last "processes <count>": how many processes were started in
 // all, the program and any it started itself. The first box is also saved as
 // a picture, "<report>.bmp".
@@ -133,13 +136,15 @@ BOOL CALLBACK ReadBox(HWND window, LPARAM context)
         if (watch.seenCount == 1)
             SaveWindowImage(window, watch.imagePath);
         const bool alive = WaitForSingleObject(watch.process, 0) == WAIT_TIMEOUT;
+        const bool visible = IsWindowVisible(window), minimized = IsIconic(window),
+                   maximized = IsZoomed(window);
         fputs("box", watch.report);
         WriteHex(watch.report, caption);
         WriteHex(watch.report, text);
         fprintf(watch.report, " %d", alive ? 1 : 0);
         WriteWideHex(watch.report, wideCaption);
         WriteWideHex(watch.report, wideText);
-        fputc('\n', watch.report);
+        fprintf(watch.report, " %d%d%d\n", visible ? 1 : 0, minimized ? 1 : 0, maximized ? 1 : 0);
         if (strcmp(text, watch.refusal) == 0)
             fputs("refused\n", watch.report);
         fflush(watch.report);
