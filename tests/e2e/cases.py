@@ -196,10 +196,21 @@ SETTINGS = [
          {"Windows\\notepad.exe": b"{dir}\\Windows\\notepad.exe C:\\Users\\me\\Documents\\style.css"},
          settings=ini(executable(b"FileName={dir}\\Windows\\notepad.exe", b"Options="), wild_card(b"s=")),
          files={"Quend.exe": TARGET, "Windows\\notepad.exe": TARGET}),
-    # The guide's "Try it": Notepad's path pasted with its quotes, a final s made *.
+    # The guide's "Try it": Notepad's path pasted with its quotes, the endings recipe's four lines.
     Case("settings", "guide's try-it with Notepad", LAUNCHER + b" C:\\Users\\me\\Desktop\\notes",
          {"Windows\\notepad.exe": b"{dir}\\Windows\\notepad.exe C:\\Users\\me\\Desktop\\note*"},
-         settings=ini(executable(b'FileName="{dir}\\Windows\\notepad.exe"', b"Options="), wild_card(b"s=*")),
+         settings=ini(executable(b'FileName="{dir}\\Windows\\notepad.exe"', b"Options="),
+                      wild_card(b'.text"=.txt"', b".text=.txt", b's"=*"', b"s=*")),
+         files={"Quend.exe": TARGET, "Windows\\notepad.exe": TARGET}),
+    Case("settings", "guide's try-it with a quoted path", LAUNCHER + b' "C:\\Users\\me\\Desktop\\My notes\\notes"',
+         {"Windows\\notepad.exe": b'{dir}\\Windows\\notepad.exe "C:\\Users\\me\\Desktop\\My notes\\note*"'},
+         settings=ini(executable(b'FileName="{dir}\\Windows\\notepad.exe"', b"Options="),
+                      wild_card(b'.text"=.txt"', b".text=.txt", b's"=*"', b"s=*")),
+         files={"Quend.exe": TARGET, "Windows\\notepad.exe": TARGET}),
+    # The guide's print recipe: Notepad's print command, the quoted options keep their space.
+    Case("settings", "guide's print recipe", LAUNCHER + b" C:\\Users\\me\\Documents\\notes.txt",
+         {"Windows\\notepad.exe": b"{dir}\\Windows\\notepad.exe /p C:\\Users\\me\\Documents\\notes.txt"},
+         settings=ini(executable(b"FileName={dir}\\Windows\\notepad.exe", b'Options="/p "'), wild_card(b"s=")),
          files={"Quend.exe": TARGET, "Windows\\notepad.exe": TARGET}),
     guide_endings(b"notes", b"note*"),
     guide_endings(b'"C:\\My Files\\report.text"', b'"C:\\My Files\\report.txt"'),
