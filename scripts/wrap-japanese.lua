@@ -11,15 +11,18 @@ local WIDTH = 76
 -- The plain writer's indent of a list item's or a definition's blocks.
 local LIST_INDENT = 4
 
-local NO_START = {}
-for _, c in utf8.codes("。、，．」』）】〕！？ー・ぁぃぅぇぉっゃゅょゎゕゖァィゥェォッャュョヮヵヶｧｨｩｪｫｬｭｮｯｰ" ..
-                       ")]},.:;!?") do
-  NO_START[c] = true
+-- The set of a text's characters, as a table of code points.
+local function set_of(text)
+  local set = {}
+  for _, c in utf8.codes(text) do
+    set[c] = true
+  end
+  return set
 end
-local NO_END = {}
-for _, c in utf8.codes("「『（【〔([{") do
-  NO_END[c] = true
-end
+
+local NO_START = set_of("。、，．」』）】〕！？ー・ぁぃぅぇぉっゃゅょゎゕゖァィゥェォッャュョヮヵヶｧｨｩｪｫｬｭｮｯｰ" ..
+                      ")]},.:;!?")
+local NO_END = set_of("「『（【〔([{")
 
 -- Columns of a character in code page 932: ASCII and half-width katakana
 -- take one byte, every other character two.
@@ -125,23 +128,12 @@ local SLACK = 20
 -- than a break inside a word.
 local REACH = 30
 
-local PAUSE_AFTER, PAUSE_BEFORE = {}, {}
-for _, c in utf8.codes("。、，．」』）】〕！？→") do
-  PAUSE_AFTER[c] = true
-end
-for _, c in utf8.codes("「『（【〔") do
-  PAUSE_BEFORE[c] = true
-end
+local PAUSE_AFTER = set_of("。、，．」』）】〕！？→")
+local PAUSE_BEFORE = set_of("「『（【〔")
 
 -- A closing mark stays with the particle that follows it.
-local CLOSING = {}
-for _, c in utf8.codes("」』）】〕") do
-  CLOSING[c] = true
-end
-local PARTICLE = {}
-for _, c in utf8.codes("をにはがでとのもへや") do
-  PARTICLE[c] = true
-end
+local CLOSING = set_of("」』）】〕")
+local PARTICLE = set_of("をにはがでとのもへや")
 
 local function hiragana(c)
   return c >= 0x3041 and c <= 0x309F
