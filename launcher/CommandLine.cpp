@@ -88,8 +88,51 @@ bool SettingsPath(char* token, size_t length)
     return true;
 }
 
+bool TokenCutInsideQuotes(const char* commandLine)
+{
+    bool quoted = false;
+    for (const char* at = commandLine; *at != '\0'; ++at) {
+        if (*at == ' ')
+            return quoted;
+        if (*at == '"')
+            quoted = !quoted;
+    }
+    return false;
+}
+
+bool IsChosenByCurrentFolder(const char* settingsPath, bool cutInsideQuotes)
+{
+    // A colon stands in a real path only behind a drive letter; with no
+    // backslash or slash after it, the name is read in that drive's current
+    // folder. Two of them in front begin a full network path.
+    const char* mark = settingsPath;
+    while (*mark != '\0' && *mark != ':' && *mark != '\\' && *mark != '/')
+        ++mark;
+    if (*mark == '\0')
+        return false;
+    if (*mark == ':')
+        return mark[1] != '\\' && mark[1] != '/';
+    const bool network = mark == settingsPath && (mark[1] == '\\' || mark[1] == '/');
+    return cutInsideQuotes && !network;
+}
+
+void LauncherPath(const char* commandLine, const char* argument, char* area, size_t capacity)
+{
+    const char* end = argument;
+    while (end > commandLine && static_cast<unsigned char>(end[-1]) <= ' ')
+        --end;
+    size_t length = 0;
+    for (const char* at = commandLine; at < end && length + 1 < capacity; ++at)
+        if (*at != '"')
+            area[length++] = *at;
+    area[length] = '\0';
+}
+
 size_t AppendText(char* area, size_t capacity, size_t length, const char* text)
 {
+    // A string that already filled the area takes nothing more, not even a NUL.
+    if (length >= capacity)
+        return capacity;
     while (*text != '\0') {
         if (length + 1 >= capacity) {
             area[capacity - 1] = '\0';
@@ -138,8 +181,13 @@ bool IsBatchFile(const char* path)
            (first == 'c' && second == 'm' && third == 'd');
 }
 
-bool IsPlainForBatch(const char* options, const char* argument, const LeadBytes& leadBytes)
+bool IsPlainForBatch(const char* path, const char* options, const char* argument,
+                     const LeadBytes& leadBytes)
 {
+    for (const char* at = path; *at != '\0'; ++at)
+        if (*at == '%' || *at == '\r' || *at == '\n')
+            return false;
+
     // cmd.exe reads the line after the path as one text: the options' quotes
     // and a lead byte at their end carry over into the argument.
     const char* const parts[] = {options, argument};
@@ -163,4 +211,18 @@ bool IsPlainForBatch(const char* options, const char* argument, const LeadBytes&
         }
     }
     return true;
+}
+
+size_t BatchCommandLine(char* area, size_t capacity, const char* path, const char* options,
+                        const char* argument)
+{
+    // cmd.exe /s takes off the first quote and the last one on the line and
+    // runs the rest: the quoted path, then what it is given.
+    size_t length = AppendText(area, capacity, 0, kBatchSwitches);
+    length = AppendText(area, capacity, length, "\"");
+    length = AppendText(area, capacity, length, path);
+    length = AppendText(area, capacity, length, "\" ");
+    length = AppendText(area, capacity, length, options);
+    length = AppendText(area, capacity, length, argument);
+    return AppendText(area, capacity, length, "\"");
 }

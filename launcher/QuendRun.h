@@ -12,10 +12,15 @@
 const size_t kValueCapacity = 260;     // one settings value, the key list, a path
 const size_t kTokenCapacity = 1024;    // program token and so the settings path
 const size_t kArgumentCapacity = 1024; // argument copy, before and after mapping
-// Resolved path between two quotes, one blank, the options and the argument
-// copy, with the NUL.
-const size_t kCommandLineCapacity =
-    2 + (kValueCapacity - 1) + 1 + (kValueCapacity - 1) + (kArgumentCapacity - 1) + 1;
+// cmd.exe's switches in front of a batch file's line: no AutoRun commands, no
+// delayed expansion, and /s so that it strips exactly the outer pair of quotes
+// that the line is then given, whatever the line holds.
+const char kBatchSwitches[] = "cmd.exe /d /v:off /s /c \"";
+// cmd.exe's switches (the outer quote's closing pair counted with their NUL),
+// the resolved path between two quotes, one blank, the options and the
+// argument copy, with the NUL.
+const size_t kCommandLineCapacity = sizeof kBatchSwitches + 2 + (kValueCapacity - 1) + 1 +
+                                    (kValueCapacity - 1) + (kArgumentCapacity - 1) + 1;
 
 // Flags, one for each byte value, that are true for the lead bytes of the
 // ANSI code page: a lead byte and the byte after it form one character.
@@ -40,6 +45,22 @@ size_t ProgramToken(const char* commandLine, char* token, size_t capacity);
 // settings file is read.
 bool SettingsPath(char* token, size_t length);
 
+// True when the program token ended at a blank between double quotes: the
+// launcher's path held a blank, and the token is only its front.
+bool TokenCutInsideQuotes(const char* commandLine);
+
+// True when the folder the profile reader would read the settings path in is
+// the current folder's choice rather than the launcher's: a drive-relative
+// name ("Q:ini", from "Q:\My Tools\QuendRun.exe"), or a relative one with a
+// folder in it made from a token cut inside quotes. Full paths, and names
+// without a folder, which are read from the Windows folder, are not.
+bool IsChosenByCurrentFolder(const char* settingsPath, bool cutInsideQuotes);
+
+// Copies the launcher's path as its starter wrote it into area (capacity
+// bytes), cut to fit: the bytes in front of the argument string, less their
+// double quotes and the blanks and control bytes behind them.
+void LauncherPath(const char* commandLine, const char* argument, char* area, size_t capacity);
+
 // Appends text to the string of `length` bytes in area. Returns the new length,
 // or capacity when text did not fit whole; the area stays NUL-terminated.
 size_t AppendText(char* area, size_t capacity, size_t length, const char* text);
@@ -59,11 +80,20 @@ bool IsBatchFile(const char* path);
 // numbers mean.
 unsigned LookupError(intptr_t result);
 
-// True when cmd.exe would take the argument, behind the options, as plain
-// text: no "&", "|", "<", ">" or "^" outside double quotes, and no "%", CR
-// or LF anywhere. Quotes toggle from the options on; a double-byte
-// character's second byte is never taken for one of these.
-bool IsPlainForBatch(const char* options, const char* argument, const LeadBytes& leadBytes);
+// True when cmd.exe would take the batch file's path and the argument, behind
+// the options, as plain text: no "%" in the path, which cmd.exe expands even
+// between quotes, nor a line break; in the argument no "&", "|", "<", ">" or "^" outside double
+// quotes, and no "%", CR or LF anywhere. Quotes toggle from the options on; a
+// double-byte character's second byte is never taken for one of these.
+bool IsPlainForBatch(const char* path, const char* options, const char* argument,
+                     const LeadBytes& leadBytes);
+
+// Builds in area the line that cmd.exe is started with to run the batch file
+// at path: its switches, then the quoted path, a blank, the options and the
+// argument, all within one outer pair of quotes. Returns the length as
+// AppendText does.
+size_t BatchCommandLine(char* area, size_t capacity, const char* path, const char* options,
+                        const char* argument);
 
 // True when `name` ends the argument on one of its character boundaries, with
 // at least one byte of the argument before it. Characters are compared by the

@@ -53,8 +53,8 @@ bool CommandLineIsExact()
 // takes that one-time command, so that the box is shown plainly.
 void UseUpStartupShowCommand()
 {
-    const HWND window = CreateWindowExW(0, L"STATIC", L"", WS_CAPTION, 0, 0, 0, 0, nullptr,
-                                        nullptr, nullptr, nullptr);
+    const HWND window = CreateWindowExW(0, L"STATIC", L"", WS_CAPTION, 0, 0, 0, 0, nullptr, nullptr,
+                                        nullptr, nullptr);
     ShowWindow(window, SW_HIDE);
     DestroyWindow(window);
 }
@@ -82,10 +82,11 @@ int Refuse(DWORD error, const wchar_t* caption)
 
 // The same under a caption of ANSI bytes, read by the code page. No caption
 // built here is longer than a command line, and no byte gives more than one
-// UTF-16 unit, so the area always holds it whole.
+// UTF-16 unit, so the area always holds it whole; a conversion that fails
+// leaves it empty.
 int Refuse(DWORD error, const char* caption)
 {
-    wchar_t wideCaption[kCommandLineCapacity];
+    wchar_t wideCaption[kCommandLineCapacity] = {};
     MultiByteToWideChar(CP_ACP, 0, caption, -1, wideCaption, kCommandLineCapacity);
     return Refuse(error, wideCaption);
 }
@@ -125,6 +126,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (!CommandLineIsExact())
         return Refuse(ERROR_NO_UNICODE_TRANSLATION, GetCommandLineW());
 
+    // A settings file in a folder that the current folder picks, such as the
+    // "Q:ini" of "Q:\My Tools\QuendRun.exe", could be anyone's and name any
+    // program: nothing is read or started. The box is titled with the
+    // launcher's path, which is what the user can move.
+    if (settings != nullptr &&
+        IsChosenByCurrentFolder(settings, TokenCutInsideQuotes(commandLine))) {
+        char launcherPath[kTokenCapacity];
+        LauncherPath(commandLine, argument, launcherPath, kTokenCapacity);
+        return Refuse(ERROR_BAD_PATHNAME, launcherPath);
+    }
+
     // Defaults stand in for whatever the settings file does not say.
     char programName[kValueCapacity];
     char options[kValueCapacity];
@@ -155,9 +167,22 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     length = AppendText(programLine, kCommandLineCapacity, length, options);
     AppendText(programLine, kCommandLineCapacity, length, argumentCopy);
 
-    // cmd.exe runs a batch file and reads its command line as commands.
-    if (IsBatchFile(program) && !IsPlainForBatch(options, argumentCopy, leadBytes))
-        return Refuse(ERROR_BAD_ARGUMENTS, programLine);
+    // cmd.exe runs a batch file and reads its command line as commands. Windows
+    // and Wine each wrap a batch file's start for it in their own way, so the
+    // system's cmd.exe is started here, never found by a search, with a line
+    // built whole.
+    const char* application = program;
+    char commandProcessor[kValueCapacity];
+    if (IsBatchFile(program)) {
+        if (!IsPlainForBatch(program, options, argumentCopy, leadBytes))
+            return Refuse(ERROR_BAD_ARGUMENTS, programLine);
+        const UINT folder = GetSystemDirectoryA(commandProcessor, kValueCapacity);
+        if (folder == 0 ||
+            AppendText(commandProcessor, kValueCapacity, folder, "\\cmd.exe") >= kValueCapacity)
+            return Refuse(ERROR_FILENAME_EXCED_RANGE, programLine);
+        BatchCommandLine(programLine, kCommandLineCapacity, program, options, argumentCopy);
+        application = commandProcessor;
+    }
 
     // The path is named apart from the command line, so that a blank in it
     // can't start a program found at one of its prefixes.
@@ -167,7 +192,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_FORCEONFEEDBACK;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(program, programLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+    if (!CreateProcessA(application, programLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                         nullptr, nullptr, &startup, &process)) {
         ShowLastError(programLine);
         return -1;

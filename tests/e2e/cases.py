@@ -24,6 +24,7 @@ ERROR_FILE_NOT_FOUND = 2
 ERROR_BAD_EXE_FORMAT = 193
 ERROR_FILENAME_EXCED_RANGE = 206
 ERROR_BAD_ARGUMENTS = 160
+ERROR_BAD_PATHNAME = 161
 ERROR_NO_UNICODE_TRANSLATION = 1113
 ERROR_NO_ASSOCIATION = 1155
 
@@ -57,6 +58,7 @@ class Case:
     helper: str = None                           # a helper started in the launcher's place
     runs: int = 1                                # how many times it is started
     known: dict = field(default_factory=dict)    # Wine major version -> how that Wine departs from Windows
+    drives: dict = field(default_factory=dict)   # drive letter -> the case's folder it stands for
 
     def expander(self, folder):
         return lambda text: text.replace(b"{dir}", folder)
@@ -577,6 +579,145 @@ MENDS += [
          box=(b"missing.exe", ERROR_FILE_NOT_FOUND), check=not_planted),
 ]
 
+# The two paths that others may choose: the launcher's own, which names its
+# settings file, and a batch file's, which cmd.exe reads. Each case has a decoy
+# that must not run.
+#
+# "Q:\My Tools\QuendRun.exe" gives the token "Q:\My" and the drive-relative
+# name "Q:ini", which the profile reader takes from Q:'s current folder
+# (Wine's PROFILE_Open hands it to GetFullPathNameW). Q: is the case's folder.
+PLANTED_INI = ini(executable(b"FileName=Q:\\docs\\Planted.exe", b"Options=/planted:"))
+
+# cmd.exe /s takes off the first quote behind /c and the last one on the line;
+# without /s it keeps them only around a lone quoted name without any of
+# &<>()@^| between them (cmd /?). Windows starts a batch file named as the
+# application as "cmd.exe /c" and the line unchanged: rust-lang/rust#91991's
+# capture, and ReactOS's CreateProcessInternalW. Wine adds /s and a pair of
+# quotes of its own, which hides that form; the rows below read the launcher's
+# own call by Windows' rule instead.
+CMD_SPECIAL = b"&<>()@^|"
+
+
+def cmd_runs(line, strip):
+    """What cmd.exe runs of the text behind /c: (program, rest, others), where
+    others lists what it would run or expand beyond that one command."""
+    line = line.lstrip(b" \t")
+    if line.startswith(b'"'):
+        inner = line[1:line.find(b'"', 1)] if line.count(b'"') == 2 else b""
+        kept = not strip and line.count(b'"') == 2 and inner.strip() != inner and inner.strip() and \
+            not any(byte in CMD_SPECIAL for byte in inner)
+        if not kept:
+            last = line.rfind(b'"')
+            line = line[1:last] + line[last + 1:] if last > 0 else line[1:]
+    others, quoted, command = [], False, bytearray()
+    at = 0
+    while at < len(line):
+        byte = line[at:at + 1]
+        if byte == b'"':
+            quoted = not quoted
+        elif byte in (b"%", b"\r", b"\n"):
+            others.append("expands or ends the line at %r" % line[at:])
+        elif not quoted and byte == b"^":
+            others.append("escapes with ^ at %r" % line[at:])
+        elif not quoted and byte in b"&|<>":
+            others.append("runs or redirects to %r" % line[at:])
+            break
+        command += byte
+        at += 1
+    command = bytes(command)
+    if command.startswith(b'"'):
+        end = command.find(b'"', 1)
+        return command[1:end], command[end + 1:], others
+    end = min([i for i in range(len(command)) if command[i:i + 1] in b" \t,;="] + [len(command)])
+    return command[:end], command[end:], others
+
+
+def relay_string(argument):
+    """A string argument as Wine's relay trace prints it: its pointer and the
+    text in C escapes."""
+    match = re.match(rb'[0-9a-f]+ "(.*)"$', argument)
+    return None if match is None else re.sub(rb"\\(x[0-9a-f]{2}|.)", lambda m: bytes.fromhex(m.group(1)[1:].decode())
+                                              if m.group(1).startswith(b"x") else {b"n": b"\n", b"r": b"\r", b"t": b"\t"}
+                                              .get(m.group(1), m.group(1)), match.group(1))
+
+
+def windows_runs(program, rest):
+    """The launcher's CreateProcessA call for a batch file, read as Windows
+    runs it: it must start the system's cmd.exe itself, and that cmd.exe must
+    run the batch file with `rest` and nothing else."""
+    def check(folder, outcome):
+        calls = launcher_calls(folder)
+        starts = [arguments for function, arguments, _ in calls or [] if function == "kernel32.CreateProcessA"]
+        if not starts:
+            return ["no start of a program by the launcher in the relay trace"]
+        # The arguments up to the command line's closing quote and the comma behind it.
+        match = re.match(rb'([0-9a-f]+(?: ".*?")?),([0-9a-f]+ ".*"),[0-9a-f]+,[0-9a-f]+,', starts[0])
+        if match is None:
+            return ["can't read the call's arguments: %r" % starts[0]]
+        application, line = relay_string(match.group(1)), relay_string(match.group(2))
+        expected = program.replace(b"{dir}", folder_name(folder))
+        faults = []
+        if application is not None and IS_BATCH.search(application):
+            # Windows' own wrapping of a batch file named as the application.
+            ran, rest_ran, others = cmd_runs(line, strip=False)
+        elif application is None or not re.match(rb"(?i)[a-z]:\\.*\\system32\\cmd\.exe$", application):
+            return ["the application is %r, not the system's cmd.exe by its full path" % application]
+        elif not re.match(rb"(?i)cmd\.exe /d /v:off /s /c ", line):
+            return ["cmd.exe's line %r lacks /d /v:off /s /c" % line]
+        else:
+            ran, rest_ran, others = cmd_runs(line[len(b"cmd.exe /d /v:off /s /c "):], strip=True)
+        if ran != expected or rest_ran != rest:
+            faults.append("Windows' cmd.exe would run %r with %r, expected %r with %r" % (ran, rest_ran, expected, rest))
+        return faults + ["Windows' cmd.exe would also: " + other for other in others]
+    return check
+
+
+IS_BATCH = re.compile(rb"(?i)\.(bat|cmd)[. ]*$")
+
+
+def folder_name(folder):
+    return b"Z:" + str(folder).replace("/", "\\").encode()
+
+
+RUN_BAT = b"@echo %*>ran.txt\r\n"
+DECOY_BAT = b"@echo decoy>inj.txt\r\n"
+R_AND_D = ini(executable(b"FileName={dir}\\R&D\\run.bat"))
+R_AND_D_FILES = {"Quend.exe": TARGET, "R&D\\run.bat": RUN_BAT, "D\\run.bat": DECOY_BAT}
+X86 = ini(executable(b"FileName={dir}\\Program Files (x86)\\Tool\\run.bat"))
+X86_FILES = {"Quend.exe": TARGET, "Program Files (x86)\\Tool\\run.bat": RUN_BAT, "Program.bat": DECOY_BAT}
+QUOTED_FILE = b' "C:\\My Files\\a.txt"'
+
+PATHS = [
+    Case("paths", "launcher in a folder with a space reads no planted ini", b'"Q:\\My Tools\\QuendRun.exe" a.txt',
+         exit=-1, box=(b"Q:\\My Tools\\QuendRun.exe", ERROR_BAD_PATHNAME), reads=[], cwd="docs",
+         drives={"q": "."}, launcher="My Tools\\QuendRun.exe", settings_name="My Tools\\QuendRun.ini",
+         settings=ini(executable(b"Options=/own:")),
+         files={"Quend.exe": TARGET, "docs\\Planted.exe": TARGET, "docs\\ini": PLANTED_INI, "ini": PLANTED_INI}),
+    Case("paths", "launcher in a folder with a space, started unquoted, reads no planted ini",
+         b"Q:\\My Tools\\QuendRun.exe a.txt", exit=-1, box=(b"Q:\\My", ERROR_BAD_PATHNAME), reads=[], cwd="docs",
+         drives={"q": "."}, launcher="My Tools\\QuendRun.exe",
+         files={"Quend.exe": TARGET, "docs\\Planted.exe": TARGET, "docs\\ini": PLANTED_INI, "ini": PLANTED_INI}),
+    # A full path after the cut stays as it was: in a drive's root only
+    # administrators create files by default.
+    Case("paths", "cut to a full path reads that name", b'"Q:\\Program Files\\QuendRun.exe" a.txt',
+         {"Quend.exe": b"Q:\\Quend.exe /root:a.txt"}, cwd="docs", drives={"q": "."}, launcher="Program Files\\QuendRun.exe",
+         settings_name="Progini", settings=ini(executable(b"FileName=Q:\\Quend.exe", b"Options=/root:")),
+         files={"Quend.exe": TARGET, "docs\\Planted.exe": TARGET, "docs\\ini": PLANTED_INI}),
+    Case("paths", "batch file in R&D runs, not the decoy", LAUNCHER + b" a.txt", settings=R_AND_D,
+         files=R_AND_D_FILES, check=batch_ran(b",,,,a.txt")),
+    Case("paths", "batch file under Program Files (x86) gets its quoted argument", LAUNCHER + QUOTED_FILE,
+         settings=X86, files=X86_FILES, check=batch_ran(b',,,,"C:\\My Files\\a.txt"')),
+    Case("paths", "batch file with a percent sign in its path is refused", LAUNCHER + b" a.txt", exit=-1,
+         settings=ini(executable(b"FileName={dir}\\a%QR%b\\run.bat")), env={"QR": "x"},
+         files={"Quend.exe": TARGET, "a%QR%b\\run.bat": RUN_BAT, "axb\\run.bat": DECOY_BAT},
+         box=(b"{dir}\\a%QR%b\\run.bat ,,,,a.txt", ERROR_BAD_ARGUMENTS), check=batch_refused),
+    Case("paths", "launcher's own start of a batch file in R&D, read as Windows' cmd.exe reads it", LAUNCHER + b" a.txt",
+         settings=R_AND_D, files=R_AND_D_FILES, env=RELAY, check=windows_runs(b"{dir}\\R&D\\run.bat", b" ,,,,a.txt")),
+    Case("paths", "launcher's own start of a batch file under Program Files (x86), read as Windows' cmd.exe reads it",
+         LAUNCHER + QUOTED_FILE, settings=X86, files=X86_FILES, env=RELAY,
+         check=windows_runs(b"{dir}\\Program Files (x86)\\Tool\\run.bat", b' ,,,,"C:\\My Files\\a.txt"')),
+]
+
 # The launcher's stack guard, in a helper built and linked as the launcher is.
 GUARDED = b'"{dir}\\Guarded.exe"'
 STATUS_STACK_BUFFER_OVERRUN = -0x3FFFFBF7  # 0xC0000409, as a signed exit code
@@ -608,4 +749,4 @@ GUARD = [
 
 from hostile import HOSTILE  # noqa: E402 (it builds on the definitions above)
 
-CASES = ARGUMENT + TOKEN + LOOKUP + SETTINGS + MAPPING + JAPANESE_CASES + UTF8_CASES + START + READS + FAILURE + MENDS + HOSTILE + GUARD
+CASES = ARGUMENT + TOKEN + LOOKUP + SETTINGS + MAPPING + JAPANESE_CASES + UTF8_CASES + START + READS + FAILURE + MENDS + PATHS + HOSTILE + GUARD

@@ -44,6 +44,7 @@ class Wine:
         self.launcher = pathlib.Path(args.launcher).resolve()
         self.work = pathlib.Path(args.work).resolve()
         self.windows_folder = pathlib.Path(args.prefix).resolve() / "drive_c" / "windows"
+        self.dosdevices = pathlib.Path(args.prefix).resolve() / "dosdevices"
         self.scale = args.time_scale
         self.env = dict(os.environ, WINEPREFIX=str(pathlib.Path(args.prefix).resolve()), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.env.pop("QUENDRUN_TARGET_SLEEP", None)
@@ -172,7 +173,16 @@ REFUSED = ["Wine refused to create a process, and the launcher showed its box"]
 
 
 def run_case(wine, case):
-    """Runs one case; returns the list of what went wrong."""
+    """Runs one case; returns the list of what went wrong. The drives it maps
+    stay until its targets have recorded through them."""
+    try:
+        return run_mapped_case(wine, case)
+    finally:
+        for letter in case.drives:
+            (wine.dosdevices / (letter + ":")).unlink(missing_ok=True)
+
+
+def run_mapped_case(wine, case):
     # Folder names without blanks, so that only a case puts blanks in a path.
     folder = wine.work / case.group / "".join(c if c.isalnum() else "-" for c in case.name)
     expand = case.expander(windows_path(folder, case.codepage))
@@ -191,6 +201,9 @@ def run_case(wine, case):
         env["WINEDEBUG"] = "+profile"
     for name, content in case.windows_files.items():
         (wine.windows_folder / name).write_bytes(expand(content))
+    for letter, target in case.drives.items():
+        (wine.dosdevices / (letter + ":")).unlink(missing_ok=True)
+        (wine.dosdevices / (letter + ":")).symlink_to(local(folder, target).resolve())
     try:
         mode = ["wide"] if case.wide else []
         for _ in range(case.runs):

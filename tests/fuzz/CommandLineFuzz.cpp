@@ -6,7 +6,8 @@
 // path stay inside their 1024 bytes and say what was cut, that the command line
 // built from the longest path, options and argument copy never cuts the
 // argument, that a batch file's argument is refused exactly when cmd.exe
-// would read part of it as more than text, and that dots and blanks behind a
+// would read part of it as more than text, that the line cmd.exe is given for
+// a batch file in any folder runs that file and nothing else, and that dots and blanks behind a
 // name leave it a batch file or not. Every area is allocated to its exact
 // capacity, so that a write or read past it is caught by AddressSanitizer.
 #include "CodePages.h"
@@ -116,12 +117,89 @@ bool ExpectedPlainForBatch(const std::string& options, const std::string& argume
     return true;
 }
 
+const char* const kBatchOptions[] = {"", ",,,,", "/t:\"", "/o\x83"};
+
 void CheckBatchArgument(const std::string& line, const char* text, const LeadBytes& leadBytes)
 {
-    for (const char* options : {"", ",,,,", "/t:\"", "/o\x83"}) {
-        Check(IsPlainForBatch(options, text, leadBytes) ==
+    for (const char* options : kBatchOptions) {
+        Check(IsPlainForBatch("C:\\T\\run.bat", options, text, leadBytes) ==
                   ExpectedPlainForBatch(options, line, leadBytes),
               "a batch file's argument is refused exactly when cmd.exe would run part of it", line);
+    }
+}
+
+// What cmd.exe /d /v:off /s /c runs of the line it is started with, as Windows
+// reads it (cmd /?): with /s the first quote behind /c and the last one on the
+// line are taken off; the rest is one command as long as no "&", "|", "<",
+// ">" or "^" stands outside quotes and no "%", CR or LF anywhere, and its
+// program is the quoted first word. False when it would run more than that.
+bool CmdRuns(const std::string& line, const LeadBytes& leadBytes, std::string& program,
+             std::string& rest)
+{
+    const size_t switches = line.find(" /c ");
+    if (line.compare(0, switches, "cmd.exe /d /v:off /s") != 0)
+        return false;
+    std::string command = line.substr(switches + 4);
+    if (command.empty() || command[0] != '"')
+        return false;
+    command.erase(0, 1);
+    command.erase(command.rfind('"'), 1);
+
+    bool quoted = false;
+    size_t programEnd = std::string::npos;
+    for (size_t at = 0; at < command.size(); ++at) {
+        const unsigned char byte = static_cast<unsigned char>(command[at]);
+        if (leadBytes[byte]) {
+            ++at;
+            continue;
+        }
+        if (byte == '"') {
+            quoted = !quoted;
+            if (at > 0 && programEnd == std::string::npos)
+                programEnd = at;
+        } else if (strchr("%\r\n", byte) != nullptr ||
+                   (!quoted && strchr("&|<>^", byte) != nullptr)) {
+            return false;
+        }
+    }
+    if (command[0] != '"' || programEnd == std::string::npos)
+        return false;
+    program = command.substr(1, programEnd - 1);
+    rest = command.substr(programEnd + 1);
+    return true;
+}
+
+// A batch file's path with any of cmd.exe's special bytes, as a folder name
+// may hold them (never a double quote), given the line as its argument: the
+// line cmd.exe is given runs that batch file with the options and the
+// argument, and nothing else; or the launcher refuses to start it.
+void CheckBatchLine(const std::string& line, const char* text, const LeadBytes& leadBytes)
+{
+    std::string folder;
+    for (char byte : line.substr(0, kValueCapacity - 20))
+        if (byte != '"')
+            folder += byte;
+    const std::string path = "Q:\\" + folder + "\\run.bat";
+    if (line.size() >= kArgumentCapacity)
+        return;
+    for (const char* options : kBatchOptions) {
+        const bool plain = IsPlainForBatch(path.c_str(), options, text, leadBytes);
+        Check(plain == (path.find_first_of("%\r\n") == std::string::npos &&
+                        ExpectedPlainForBatch(options, line, leadBytes)),
+              "a batch file is refused exactly when its path holds %, CR or LF or its argument is "
+              "not plain",
+              line);
+        if (!plain)
+            continue;
+        std::unique_ptr<char[]> area(new char[kCommandLineCapacity]);
+        const size_t length =
+            BatchCommandLine(area.get(), kCommandLineCapacity, path.c_str(), options, text);
+        Check(length < kCommandLineCapacity, "the batch line is never cut", line);
+        std::string program, rest;
+        Check(CmdRuns(area.get(), leadBytes, program, rest),
+              "cmd.exe runs the batch line as one command", line);
+        Check(program == path && rest == std::string(" ") + options + line,
+              "cmd.exe runs the batch file with the options and the argument, nothing else", line);
     }
 }
 
@@ -178,6 +256,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CheckArgumentString(line, text.get(), CodePage932());
     CheckBatchArgument(line, text.get(), CodePage1252());
     CheckBatchArgument(line, text.get(), CodePage932());
+    CheckBatchLine(line, text.get(), CodePage1252());
+    CheckBatchLine(line, text.get(), CodePage932());
     CheckBatchName(line, text.get());
     CheckProgramToken(line, text.get(), kTokenCapacity);
     // Small areas reach the cut on short inputs too.

@@ -18,14 +18,17 @@ PE32_MAGIC = 0x10B
 SUBSYSTEM_WINDOWS_GUI = 2
 DYNAMIC_BASE, NX_COMPAT, NO_SEH = 0x40, 0x100, 0x400
 RT_VERSION = 16
-MAX_SIZE = 17 * 1024
+# One 512-byte step more than the 17 KiB before the settings name and the batch
+# line were checked and built.
+MAX_SIZE = 17 * 1024 + 512
 
 # Every import, each of which Windows XP has: a new one fails until it is
 # checked and listed. The launcher's own are ANSI but GetCommandLineW, read
 # to tell whether the ANSI command line is exact and shown when it is not, and
 # the box's FormatMessageW, MessageBoxW and MultiByteToWideChar, which show its
 # text in any display language, and the window that takes the start-up show
-# command before the box (CreateWindowExW, ShowWindow, DestroyWindow); the
+# command before the box (CreateWindowExW, ShowWindow, DestroyWindow), the
+# system folder that a batch file's cmd.exe is started from; the
 # rest are the C runtime's start-up and the
 # stack guard's: its seed, from what differs between processes through KERNEL32
 # alone, and its end of a process whose stack was smashed.
@@ -33,7 +36,7 @@ IMPORTS = {
     "kernel32.dll": ["CreateProcessA", "DeleteCriticalSection", "EnterCriticalSection", "FormatMessageW",
                      "FreeLibrary", "GetACP", "GetCPInfo", "GetCommandLineA", "GetCommandLineW",
                      "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThreadId", "GetLastError",
-                     "GetModuleHandleA", "GetPrivateProfileStringA", "GetProcAddress", "GetStartupInfoA",
+                     "GetModuleHandleA", "GetPrivateProfileStringA", "GetProcAddress", "GetStartupInfoA", "GetSystemDirectoryA",
                      "GetSystemTimeAsFileTime", "GetTickCount", "InitializeCriticalSection",
                      "IsProcessorFeaturePresent", "LeaveCriticalSection", "LoadLibraryA", "LocalFree",
                      "MultiByteToWideChar", "QueryPerformanceCounter", "SetUnhandledExceptionFilter", "Sleep",

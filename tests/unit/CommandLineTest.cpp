@@ -136,6 +136,65 @@ TEST(ProgramToken, IsCutAtItsCapacityAndThenReadsNoSettings)
     }
 }
 
+struct SettingsNameCase {
+    const char* commandLine;
+    const char* settingsPath;
+    bool chosenByCurrentFolder;
+};
+
+// Where the profile reader looks for the name: a full path where it says, a
+// name without a folder in the Windows folder, anything else from the current
+// folder, which the launcher's starter or a document's folder sets.
+TEST(IsChosenByCurrentFolder, RefusesANameTheCurrentFolderPicks)
+{
+    const SettingsNameCase cases[] = {
+        {"\"Q:\\My Tools\\QuendRun.exe\" a", "Q:ini", true}, // drive-relative
+        {"Q:\\My Tools\\QuendRun.exe a", "Q:ini", true},     // unquoted, the same
+        {"Q:QuendRun.exe a", "Q:QuendRun.ini", true},        // not cut, still drive-relative
+        {"\"Tools\\Mine X\\Q.exe\" a", "Tools\\Mini", true}, // relative, cut inside quotes
+        {"\"\\Program Files\\Q.exe\" a", "\\Progini", true}, // root of the current drive
+        {"\"Tools\\Q.exe a", "Tools\\Q.ini", true},          // an unclosed quote cuts too
+        {"\"C:\\Program Files\\QuendRun.exe\" a", "C:\\Progini", false}, // full, after a cut
+        {"\"C:/Program Files/QuendRun.exe\" a", "C:/Progini", false},
+        {"\"\\\\srv\\Mine X\\Q.exe\" a", "\\\\srv\\Mini", false}, // network path
+        {"\"Tools X\\QuendRun.exe\" a", "Toini", false},          // no folder: the Windows folder
+        {"\"\\My Tools\\Q.exe\" a", "ini", false},
+        {"\"..\\My X\\Q.exe\" a", "..ini", false},
+        {"Tools\\QuendRun.exe a", "Tools\\QuendRun.ini", false}, // relative, not cut
+        {"\"Tools\\QuendRun.exe\" a", "Tools\\QuendRun.ini", false},
+        {"\"Tools\\Q.exe\"a b", "Tools\\Q.eini", false}, // glued, cut outside quotes
+        {"\"C:\\T\\Q.exe\"a.txt b", "C:\\T\\Q.exea.ini", false},
+    };
+    for (const SettingsNameCase& c : cases) {
+        char token[kTokenCapacity];
+        ASSERT_TRUE(SettingsPath(token, ProgramToken(c.commandLine, token, kTokenCapacity)));
+        EXPECT_STREQ(token, c.settingsPath) << c.commandLine;
+        EXPECT_EQ(IsChosenByCurrentFolder(token, TokenCutInsideQuotes(c.commandLine)),
+                  c.chosenByCurrentFolder)
+            << c.commandLine;
+    }
+}
+
+TEST(LauncherPath, IsTheNameInFrontOfTheArgument)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"\"Q:\\My Tools\\QuendRun.exe\" a.txt", "Q:\\My Tools\\QuendRun.exe"},
+        {"Q:\\My Tools\\QuendRun.exe a.txt", "Q:\\My"}, // the rest is the argument
+        {"\"C:\\T\\Q.exe\"a.txt", "C:\\T\\Q.exe"},
+        {"Q.exe\t\x01 a", "Q.exe"},
+        {" a", ""},
+    };
+    for (const auto& c : cases) {
+        char area[kTokenCapacity];
+        LauncherPath(c.first, ArgumentString(c.first, CodePage1252()), area, sizeof area);
+        EXPECT_STREQ(area, c.second) << c.first;
+    }
+    char small[5];
+    const char* line = "\"Q:\\My Tools\\QuendRun.exe\" a.txt";
+    LauncherPath(line, ArgumentString(line, CodePage1252()), small, sizeof small);
+    EXPECT_STREQ(small, "Q:\\M");
+}
+
 TEST(AppendText, NeverWritesPastItsArea)
 {
     char area[8];
@@ -146,6 +205,10 @@ TEST(AppendText, NeverWritesPastItsArea)
     EXPECT_STREQ(area, "abcdefg");
     EXPECT_EQ(AppendText(area, sizeof area, length, ""), 7u);
     EXPECT_EQ(AppendText(area, sizeof area, length, "h"), sizeof area);
+    EXPECT_STREQ(area, "abcdefg");
+    // Once full, nothing is written: not even a NUL past the area.
+    EXPECT_EQ(AppendText(area, sizeof area, sizeof area, ""), sizeof area);
+    EXPECT_EQ(AppendText(area, sizeof area, sizeof area, "i"), sizeof area);
     EXPECT_STREQ(area, "abcdefg");
 }
 
@@ -231,12 +294,56 @@ TEST(IsPlainForBatch, RefusesWhatCmdWouldRun)
         {"C:\\T\\a.bat.x", "", "a&b", false, false},
         {"C:\\T\\a.batx.", "", "a&b", false, false},
         {". .", "", "a&b", false, false}, // nothing left before them
+        // cmd.exe expands a path's "%" between quotes too; its other bytes are quoted.
+        {"C:\\50%\\run.bat", "", "a", false, true},
+        {"C:\\a%OS%b\\run.bat", "", "a", false, true},
+        {"C:\\a\nb\\run.bat", "", "a", false, true},
+        {"C:\\50%\\run.exe", "", "a", false, false},
+        {"C:\\R&D (x86)^,;=!\\run.bat", "", "a", false, false},
     };
     for (const BatchCase& c : cases) {
         const LeadBytes& lead = c.japanese ? CodePage932() : CodePage1252();
-        const bool refused = IsBatchFile(c.path) && !IsPlainForBatch(c.options, c.argument, lead);
+        const bool refused =
+            IsBatchFile(c.path) && !IsPlainForBatch(c.path, c.options, c.argument, lead);
         EXPECT_EQ(refused, c.refused) << c.path << " " << c.options << c.argument;
     }
+}
+
+struct BatchLineCase {
+    const char* path;
+    const char* options;
+    const char* argument;
+    const char* line;
+};
+
+// The line cmd.exe gets: with /s it takes off the first quote and the last,
+// and runs the quoted path with the rest behind it.
+TEST(BatchCommandLine, QuotesThePathInsideOneOuterPair)
+{
+    const BatchLineCase cases[] = {
+        {"Q:\\R&D\\run.bat", ",,,,", "a.txt",
+         "cmd.exe /d /v:off /s /c \"\"Q:\\R&D\\run.bat\" ,,,,a.txt\""},
+        {"Q:\\Program Files (x86)\\Tool\\run.bat", ",,,,", "\"Q:\\My Files\\a.txt\"",
+         "cmd.exe /d /v:off /s /c \"\"Q:\\Program Files (x86)\\Tool\\run.bat\" ,,,,\"Q:\\My "
+         "Files\\a.txt\"\""},
+        {"Q:\\a^b,c\\run.cmd", "", "x", "cmd.exe /d /v:off /s /c \"\"Q:\\a^b,c\\run.cmd\" x\""},
+        // Second bytes "|" and "\\" of code page 932 characters stay inside the quotes.
+        {"Q:\\\x83|\x95\\\\run.bat", "", "x",
+         "cmd.exe /d /v:off /s /c \"\"Q:\\\x83|\x95\\\\run.bat\" x\""},
+    };
+    for (const BatchLineCase& c : cases) {
+        char area[kCommandLineCapacity];
+        EXPECT_EQ(BatchCommandLine(area, sizeof area, c.path, c.options, c.argument),
+                  strlen(c.line));
+        EXPECT_STREQ(area, c.line);
+    }
+    // The longest path, options and argument fit whole.
+    const std::string path(kValueCapacity - 1, 'p');
+    const std::string options(kValueCapacity - 1, ',');
+    const std::string argument(kArgumentCapacity - 1, 'a');
+    char area[kCommandLineCapacity];
+    EXPECT_EQ(BatchCommandLine(area, sizeof area, path.c_str(), options.c_str(), argument.c_str()),
+              kCommandLineCapacity - 1);
 }
 
 } // namespace
