@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks that the user's guides in two languages have the same structure.
 
-    check_guides.py README.md README.ja.md [docs/GUIDE-EVIDENCE.md]
+    check_guides.py docs/GUIDE.md docs/GUIDE.ja.md [docs/GUIDE-EVIDENCE.md]
 
 Each guide is the part of its file above MARKER. Both must have as many
 headings at each level, and as many tables. A table's rows are named by its

@@ -135,7 +135,7 @@ def hidden_things(name, text):
 
 # The quick start's heading in each guide: its steps end within the first
 # lines that Notepad shows, and are few.
-QUICK_START = {"README.md": "Quick start", "README.ja.md": "使い方"}
+QUICK_START = {"docs/GUIDE.md": "Quick start", "docs/GUIDE.ja.md": "使い方"}
 QUICK_START_LINES = 80
 QUICK_START_STEPS = 10
 
@@ -234,9 +234,9 @@ def check_package(exe, work):
     if data.get("QuendRun.exe") != exe.read_bytes():
         faults.append("QuendRun.exe in the zip is not the product's bytes")
 
-    guide_member("README.txt", text_member("README.txt", data.get("README.txt", b"")), "README.md")
+    guide_member("README.txt", text_member("README.txt", data.get("README.txt", b"")), "docs/GUIDE.md")
     guide_member("README-ja.txt", text_member("README-ja.txt", data.get("README-ja.txt", b""), "cp932"),
-                 "README.ja.md", japanese=True)
+                 "docs/GUIDE.ja.md", japanese=True)
 
     ini = data.get("QuendRun.ini", b"")
     parser = configparser.ConfigParser(delimiters="=", comment_prefixes=";", interpolation=None)
