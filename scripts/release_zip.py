@@ -32,7 +32,11 @@ FILE_ATTRIBUTE_ARCHIVE = 0x20
 GUIDE_END = "<!-- end of the user's guide -->"
 # Plain text for Notepad: no pictures, headings marked in the way of the
 # guide's language, and each table row a block of lines.
-FILTERS = ["no-images.lua", "heading-marks.lua", "table-blocks.lua"]
+# A block of code starts at the line's start, so that its lines paste
+# without blanks in front: flush-code.lua marks each of its lines with
+# CODE_MARK, taken out here with the indent that pandoc put before it.
+FILTERS = ["no-images.lua", "heading-marks.lua", "table-blocks.lua", "flush-code.lua"]
+CODE_MARK = re.compile("^ *\ue000")
 PANDOC = ["pandoc", "--from=gfm", "--to=plain", "--columns=78", "--eol=lf"]
 # Typographic characters and their stand-ins in README.txt, put in before
 # pandoc lays out the text; any other non-ASCII character fails the release.
@@ -92,7 +96,9 @@ def guide_text(markdown, where, encoding, language, stand_ins=None, wrap="auto",
         sys.exit("release_zip: pandoc is not installed (sh scripts/setup installs it)")
     if result.returncode != 0:
         sys.exit("release_zip: pandoc failed on %s:\n%s" % (where, result.stderr))
-    text = "".join(line.rstrip() + "\r\n" for line in result.stdout.splitlines())
+    text = "".join(CODE_MARK.sub("", line).rstrip() + "\r\n" for line in result.stdout.splitlines())
+    if "\ue000" in text:
+        sys.exit("release_zip: %s: a code line's mark is left inside a line" % where)
     return encoded(text, encoding, "%s as plain text" % where)
 
 
