@@ -7,7 +7,8 @@ Writes OUTDIR/QuendRun-<version>-win32.zip, the version being FILEVERSION of
 resources/QuendRun.rc, holding QuendRun.exe, QuendRun.ini, README.txt,
 README-ja.txt and LICENSE.txt, and beside it the zip's .sha256 as sha256sum prints it. The same
 inputs give the same bytes: fixed order, dates and attributes. README.txt is
-the user's guide of README.md made plain text by pandoc.
+the user's guide of docs/GUIDE.md made plain text by pandoc, and
+README-ja.txt that of docs/GUIDE.ja.md.
 
 With QUENDRUN_SIGN_PFX (a PKCS#12 file) and QUENDRUN_SIGN_PASSWORD set, the
 exe in the zip is signed with osslsigncode (SHA-256), and time-stamped by the
@@ -27,11 +28,15 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 DATE = (2026, 1, 1, 0, 0, 0)   # every member's date, so that builds compare equal
 FILE_ATTRIBUTE_ARCHIVE = 0x20
 
-# A README's user's guide is the part above this line.
+# A guide's part for users is the part of its file above this line.
 GUIDE_END = "<!-- end of the user's guide -->"
 # Plain text for Notepad: no pictures, headings marked in the way of the
 # guide's language, and each table row a block of lines.
-FILTERS = ["no-images.lua", "heading-marks.lua", "table-blocks.lua"]
+# A block of code starts at the line's start, so that its lines paste
+# without blanks in front: flush-code.lua marks each of its lines with
+# CODE_MARK, taken out here with the indent that pandoc put before it.
+FILTERS = ["no-images.lua", "heading-marks.lua", "table-blocks.lua", "flush-code.lua"]
+CODE_MARK = re.compile("^ *\ue000")
 PANDOC = ["pandoc", "--from=gfm", "--to=plain", "--columns=78", "--eol=lf"]
 # Typographic characters and their stand-ins in README.txt, put in before
 # pandoc lays out the text; any other non-ASCII character fails the release.
@@ -70,7 +75,7 @@ def encoded(text, encoding, where):
 
 
 def guide_text(markdown, where, encoding, language, stand_ins=None, wrap="auto", filters=()):
-    """The user's guide of a README, in Markdown, as plain text for Notepad:
+    """A user's guide, in Markdown, as plain text for Notepad:
     made by pandoc, CRLF line ends, in encoding. language ("en" or "ja")
     decides how headings are marked. stand_ins (a str.translate table) are
     put in first; a character that the encoding still lacks fails. wrap is
@@ -91,7 +96,9 @@ def guide_text(markdown, where, encoding, language, stand_ins=None, wrap="auto",
         sys.exit("release_zip: pandoc is not installed (sh scripts/setup installs it)")
     if result.returncode != 0:
         sys.exit("release_zip: pandoc failed on %s:\n%s" % (where, result.stderr))
-    text = "".join(line.rstrip() + "\r\n" for line in result.stdout.splitlines())
+    text = "".join(CODE_MARK.sub("", line).rstrip() + "\r\n" for line in result.stdout.splitlines())
+    if "\ue000" in text:
+        sys.exit("release_zip: %s: a code line's mark is left inside a line" % where)
     return encoded(text, encoding, "%s as plain text" % where)
 
 
@@ -132,12 +139,12 @@ def main(argv):
     exe, outdir = pathlib.Path(argv[1]), pathlib.Path(argv[2])
     outdir.mkdir(parents=True, exist_ok=True)
     name = "QuendRun-%s-win32.zip" % version()
-    readme = guide_text((ROOT / "README.md").read_text(encoding="utf-8"), "README.md", "ascii", "en",
+    readme = guide_text((ROOT / "docs" / "GUIDE.md").read_text(encoding="utf-8"), "docs/GUIDE.md", "ascii", "en",
                         ASCII_STAND_INS)
     # In the code page that Notepad on Japanese Windows reads as ANSI. Pandoc
     # breaks lines only at blanks, which Japanese hardly has, so a filter of
     # our own lays out its lines.
-    readme_ja = guide_text((ROOT / "README.ja.md").read_text(encoding="utf-8"), "README.ja.md", "cp932", "ja",
+    readme_ja = guide_text((ROOT / "docs" / "GUIDE.ja.md").read_text(encoding="utf-8"), "docs/GUIDE.ja.md", "cp932", "ja",
                            wrap="none", filters=["wrap-japanese.lua"])
     with tempfile.TemporaryDirectory() as work:
         members = [("QuendRun.exe", signed(exe, pathlib.Path(work))),

@@ -135,12 +135,28 @@ def hidden_things(name, text):
 
 # The quick start's heading in each guide: its steps end within the first
 # lines that Notepad shows, and are few.
-QUICK_START = {"README.md": "Quick start", "README.ja.md": "使い方"}
+QUICK_START = {"docs/GUIDE.md": "Quick start", "docs/GUIDE.ja.md": "使い方"}
 QUICK_START_LINES = 80
 QUICK_START_STEPS = 10
 
 
-def quick_start(name, lines, readme, japanese):
+def code_lines(guide):
+    """The lines of the guide's blocks of code, without the indent that a
+    block in a list has in the Markdown."""
+    lines = set()
+    for indent, body in re.findall(r"^( *)```[^\n]*\n(.*?)^ *```", guide, re.M | re.S):
+        lines |= {line[len(indent):] for line in body.splitlines() if line.strip()}
+    return lines
+
+
+def flush_code(name, lines, code):
+    """Every line of a block of code stands whole at the start of a line of
+    the text, so that it pastes from Notepad without blanks in front."""
+    for line in sorted(code - set(lines)):
+        faults.append("%s lacks the code line %r at a line's start" % (name, line))
+
+
+def quick_start(name, lines, readme, japanese, code=frozenset()):
     heading = next((at for at, line in enumerate(lines)
                     if line.removeprefix("■ ").startswith(QUICK_START[readme])
                     and (japanese or lines[at + 1].startswith("---"))), None)
@@ -151,7 +167,7 @@ def quick_start(name, lines, readme, japanese):
     for at in range(heading + 1, len(lines)):
         if re.match(r"\d+\.\s", lines[at]):
             steps, end = steps + 1, at
-        elif steps and lines[at] and not lines[at].startswith(" "):
+        elif steps and lines[at] and not lines[at].startswith(" ") and lines[at] not in code:
             break
         elif steps and lines[at]:
             end = at
@@ -186,7 +202,9 @@ def guide_member(name, text, readme, japanese=False):
         if not any(lines[at:at + len(mark)] == mark for at in range(len(lines))):
             faults.append("%s lacks the heading %r marked as %r" % (name, heading, mark))
     hidden_things(name, text)
-    quick_start(name, lines, readme, japanese)
+    code = code_lines(guide)
+    flush_code(name, lines, code)
+    quick_start(name, lines, readme, japanese, code)
     codes = set(re.findall(r"`([^`\n]+)`", prose))
     # A box's text, as code in the table of boxes (a box that no public
     # record quotes is described there in words), is whole on one line
@@ -234,9 +252,9 @@ def check_package(exe, work):
     if data.get("QuendRun.exe") != exe.read_bytes():
         faults.append("QuendRun.exe in the zip is not the product's bytes")
 
-    guide_member("README.txt", text_member("README.txt", data.get("README.txt", b"")), "README.md")
+    guide_member("README.txt", text_member("README.txt", data.get("README.txt", b"")), "docs/GUIDE.md")
     guide_member("README-ja.txt", text_member("README-ja.txt", data.get("README-ja.txt", b""), "cp932"),
-                 "README.ja.md", japanese=True)
+                 "docs/GUIDE.ja.md", japanese=True)
 
     ini = data.get("QuendRun.ini", b"")
     parser = configparser.ConfigParser(delimiters="=", comment_prefixes=";", interpolation=None)
