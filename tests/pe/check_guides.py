@@ -79,12 +79,6 @@ def missing_evidence(path):
     return faults
 
 
-# Pictures a guide may show before they are in docs/: made by
-# scripts/screenshots from a box that the launcher's work in progress adds.
-# Take a name off once its picture is in the tree.
-PENDING_PICTURES = {"box-bad-path.png"}
-
-
 def picture_faults(guides):
     """Every picture in the guides' folder is shown by a guide, and every
     picture that a guide shows is there."""
@@ -96,7 +90,7 @@ def picture_faults(guides):
     pictures = {path.name for path in folder.glob("*.png")}
     faults = ["%s is shown by no guide" % (folder / name) for name in sorted(pictures - shown)]
     faults += ["a guide shows %s, which is not there" % (folder / name)
-               for name in sorted(shown - pictures - PENDING_PICTURES)]
+               for name in sorted(shown - pictures)]
     return faults
 
 
