@@ -598,20 +598,28 @@ PLANTED_INI = ini(executable(b"FileName=Q:\\docs\\Planted.exe", b"Options=/plant
 CMD_SPECIAL = b"&<>()@^|"
 
 
+def cmd_strips_quotes(line, strip):
+    """cmd /?'s rule for the text behind /c: without /s, exactly two quotes
+    around text with a blank and none of &<>()@^| stay (the rule's last
+    condition, that the text names a program, is taken as met); otherwise a
+    first quote is taken off with the last one on the line."""
+    if not line.startswith(b'"'):
+        return line
+    inner = line[1:line.find(b'"', 1)]
+    if not strip and line.count(b'"') == 2 and re.search(rb"[ \t]", inner) and \
+            not any(byte in CMD_SPECIAL for byte in inner):
+        return line
+    last = line.rfind(b'"')
+    return line[1:last] + line[last + 1:] if last > 0 else line[1:]
+
+
 def cmd_runs(line, strip):
-    """What cmd.exe runs of the text behind /c: (program, rest, others), where
-    others lists what it would run or expand beyond that one command."""
-    line = line.lstrip(b" \t")
-    if line.startswith(b'"'):
-        inner = line[1:line.find(b'"', 1)] if line.count(b'"') == 2 else b""
-        kept = not strip and line.count(b'"') == 2 and inner.strip() != inner and inner.strip() and \
-            not any(byte in CMD_SPECIAL for byte in inner)
-        if not kept:
-            last = line.rfind(b'"')
-            line = line[1:last] + line[last + 1:] if last > 0 else line[1:]
-    others, quoted, command = [], False, bytearray()
-    at = 0
-    while at < len(line):
+    """What cmd.exe runs of the text behind /c, with /s when `strip`:
+    (program, the rest of its line, others), where others lists what it would
+    run, redirect, escape or expand beyond that one command."""
+    line = cmd_strips_quotes(line.lstrip(b" \t"), strip)
+    others, quoted, command = [], False, b""
+    for at in range(len(line)):
         byte = line[at:at + 1]
         if byte == b'"':
             quoted = not quoted
@@ -623,22 +631,27 @@ def cmd_runs(line, strip):
             others.append("runs or redirects to %r" % line[at:])
             break
         command += byte
-        at += 1
-    command = bytes(command)
     if command.startswith(b'"'):
         end = command.find(b'"', 1)
         return command[1:end], command[end + 1:], others
-    end = min([i for i in range(len(command)) if command[i:i + 1] in b" \t,;="] + [len(command)])
+    end = re.search(rb"[ \t,;=]|$", command).start()
     return command[:end], command[end:], others
 
 
+C_ESCAPES = {b"n": b"\n", b"r": b"\r", b"t": b"\t"}
+
+
 def relay_string(argument):
-    """A string argument as Wine's relay trace prints it: its pointer and the
-    text in C escapes."""
+    """A string argument as Wine's relay trace prints it, its pointer and the
+    text in C escapes; None for a null pointer."""
     match = re.match(rb'[0-9a-f]+ "(.*)"$', argument)
-    return None if match is None else re.sub(rb"\\(x[0-9a-f]{2}|.)", lambda m: bytes.fromhex(m.group(1)[1:].decode())
-                                              if m.group(1).startswith(b"x") else {b"n": b"\n", b"r": b"\r", b"t": b"\t"}
-                                              .get(m.group(1), m.group(1)), match.group(1))
+    if match is None:
+        return None
+
+    def unescape(escape):
+        code = escape.group(1)
+        return bytes.fromhex(code[1:].decode()) if code.startswith(b"x") else C_ESCAPES.get(code, code)
+    return re.sub(rb"\\(x[0-9a-f]{2}|.)", unescape, match.group(1))
 
 
 def windows_runs(program, rest):
